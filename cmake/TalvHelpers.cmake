@@ -1,0 +1,36 @@
+# talv_library(NAME FOLDER [DEPS...]): a static library of every .cpp in FOLDER (and, for platform/, the
+# backend of this target system). A folder with no sources yet gives an interface library.
+function(talv_library name folder)
+  file(GLOB sources CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/${folder}/*.cpp)
+  if(folder STREQUAL "platform")
+    if(WIN32)
+      file(GLOB backend CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/platform/win32/*.cpp)
+    else()
+      file(GLOB backend CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/platform/posix/*.cpp)
+    endif()
+    list(APPEND sources ${backend})
+  endif()
+  list(FILTER sources EXCLUDE REGEX "/main\\.cpp$")  # a program's entry is not library code
+  if(sources)
+    add_library(${name} STATIC ${sources})
+    target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR}/${folder} ${PROJECT_SOURCE_DIR})
+    target_link_libraries(${name} PUBLIC ${ARGN})
+  else()
+    add_library(${name} INTERFACE)
+    target_include_directories(${name} INTERFACE ${PROJECT_SOURCE_DIR}/${folder} ${PROJECT_SOURCE_DIR})
+    target_link_libraries(${name} INTERFACE ${ARGN})
+  endif()
+endfunction()
+
+# talv_test(NAME FOLDER LIB): one test program of every .cpp in tests/FOLDER, linked with LIB, the test
+# support code and GoogleTest; each case becomes one CTest test (run under Wine on a cross build).
+function(talv_test name folder lib)
+  file(GLOB sources CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/tests/${folder}/*.cpp)
+  if(NOT sources)
+    return()
+  endif()
+  add_executable(${name} ${sources})
+  target_link_libraries(${name} PRIVATE ${lib} talv_testsupport GTest::gtest_main)
+  gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120
+                       PROPERTIES TIMEOUT 300 LABELS ${folder})
+endfunction()

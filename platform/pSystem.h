@@ -1,0 +1,44 @@
+#pragma once
+// Process-wide facts of the operating system: environment, module folder, ids, local time, ticks.
+// Text is UTF-8 on every side; the Windows backend converts at the W functions. Nothing here keeps
+// state between calls.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace plat {
+
+// The path separator of this system: '\\' on Windows, '/' elsewhere.
+char PathSeparator();
+
+// Value of an environment variable; empty when it is not set.
+std::string GetEnv(const std::string& name);
+bool HasEnv(const std::string& name);
+// Sets (or with an empty value still sets to empty) a variable of this process.
+void SetEnv(const std::string& name, const std::string& value);
+void UnsetEnv(const std::string& name);
+
+// Folder of the module (program or shared library) that holds this code, ending in a separator;
+// empty when the system cannot tell.
+std::string ModuleDir();
+// Full file name of the running program.
+std::string ProgramPath();
+
+uint32_t CurrentThreadId();
+uint32_t CurrentProcessId();
+
+struct TLocalTime {
+  int Year, Month, Day, Hour, Minute, Second, Millisecond;
+};
+TLocalTime LocalTimeNow();
+
+// Milliseconds from an arbitrary start, never going back.
+uint64_t TickMs();
+void SleepMs(uint32_t ms);
+
+}  // namespace plat
+
+namespace plat {
+// The program's arguments as UTF-8 (on Windows read from the wide command line, not from argv).
+std::vector<std::string> CommandLineArgs(int argc, char** argv);
+}  // namespace plat

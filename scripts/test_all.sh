@@ -1,0 +1,47 @@
+#!/usr/bin/env bash
+# Sets up the machine, builds everything and runs every test: native, native under AddressSanitizer +
+# UBSan, the threaded tests under ThreadSanitizer, and the Windows builds (64-bit and 32-bit) under
+# Wine. Exits non-zero when anything failed.
+set -uo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+cd "$root"
+bash scripts/setup.sh || { echo "setup failed"; exit 1; }
+source scripts/wine_env.sh
+
+failed=()
+step() {  # step NAME COMMAND...: runs one step and remembers a failure
+  local name=$1; shift
+  echo "=== $name"
+  if ! "$@"; then failed+=("$name"); echo "=== $name FAILED"; fi
+}
+run_ctest() {  # run_ctest BUILD [ctest args]
+  local dir=$1; shift
+  (cd "build/$dir" && ctest --output-on-failure --timeout 300 -j "${TALV_JOBS:-$(nproc)}" "$@")
+}
+
+step "build native" bash scripts/build.sh native
+step "test native" run_ctest native
+step "build asan" bash scripts/build.sh asan
+step "test asan+ubsan" env ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 run_ctest asan
+step "build tsan" bash scripts/build.sh tsan
+step "test tsan" env TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" run_ctest tsan
+
+if [ "$WINE_OK" = 1 ]; then
+  step "build win64" bash scripts/build.sh win64
+  step "build win32" bash scripts/build.sh win32
+  wine_prefix 64
+  step "test win64 under wine" run_ctest win64
+  wine_prefix 32
+  step "test win32 under wine" run_ctest win32
+elif [ "${CI:-}" = true ]; then
+  failed+=("wine missing")
+  echo "=== Wine is missing: the Windows builds cannot be tested"
+else
+  echo "=== Wine is not installed: the Windows builds were not tested (scripts/setup.sh installs it)"
+fi
+
+if ((${#failed[@]})); then
+  echo "FAILED: ${failed[*]}"
+  exit 1
+fi
+echo "all test runs passed"

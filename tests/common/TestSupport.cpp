@@ -1,0 +1,66 @@
+#include "TestSupport.h"
+
+#include <atomic>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "pSystem.h"
+
+namespace testsupport {
+
+bool InCI() { return plat::GetEnv("CI") == "true"; }
+
+TTempDir::TTempDir() {
+  static std::atomic<int> counter{0};
+  std::filesystem::path base = std::filesystem::temp_directory_path();
+  for (;;) {
+    std::filesystem::path p = base / ("talv_test_" + std::to_string(plat::CurrentProcessId()) + "_" +
+                                      std::to_string(counter++));
+    std::error_code ec;
+    if (std::filesystem::create_directory(p, ec)) {
+      FPath = p.string();
+      return;
+    }
+  }
+}
+
+TTempDir::~TTempDir() {
+  std::error_code ec;
+  std::filesystem::remove_all(FPath, ec);
+}
+
+std::string TTempDir::File(const std::string& name) const { return FPath + plat::PathSeparator() + name; }
+
+std::string EnginePath() { return plat::ModuleDir() + TALV_ENGINE_FILE; }
+
+plat::TProcessResult RunEngine(const std::vector<std::string>& args,
+                               const std::vector<std::pair<std::string, std::string>>& env, uint32_t timeoutMs) {
+  return plat::RunProcess(EnginePath(), args, env, timeoutMs);
+}
+
+std::string ReadWholeFile(const std::string& path) {
+  std::ifstream in(std::filesystem::u8path(path), std::ios::binary);
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+bool WriteWholeFile(const std::string& path, const std::string& bytes) {
+  std::ofstream out(std::filesystem::u8path(path), std::ios::binary | std::ios::trunc);
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  return static_cast<bool>(out);
+}
+
+std::vector<std::string> SplitLines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::string line;
+  std::istringstream in(text);
+  while (std::getline(in, line)) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    lines.push_back(line);
+  }
+  return lines;
+}
+
+}  // namespace testsupport

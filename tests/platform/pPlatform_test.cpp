@@ -1,0 +1,90 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+
+#include "TestSupport.h"
+#include "pClock.h"
+#include "pFile.h"
+#include "pSystem.h"
+#include "pThread.h"
+
+using namespace testsupport;
+
+TEST(Environment, SetReadAndUnset) {
+  plat::SetEnv("TALV_TEST_VAR", "a b=c");
+  EXPECT_TRUE(plat::HasEnv("TALV_TEST_VAR"));
+  EXPECT_EQ(plat::GetEnv("TALV_TEST_VAR"), "a b=c");
+  plat::UnsetEnv("TALV_TEST_VAR");
+  EXPECT_FALSE(plat::HasEnv("TALV_TEST_VAR"));
+  EXPECT_EQ(plat::GetEnv("TALV_TEST_VAR"), "");
+}
+
+TEST(ModuleDir, IsTheFolderOfThisProgram) {
+  std::string dir = plat::ModuleDir();
+  ASSERT_FALSE(dir.empty());
+  EXPECT_EQ(dir.back(), plat::PathSeparator());
+  EXPECT_EQ(plat::ProgramPath().rfind(dir, 0), 0u) << plat::ProgramPath();
+}
+
+TEST(Thread, RunsBodyOnAnotherThreadWithItsOwnId) {
+  std::atomic<uint32_t> seen{0};
+  plat::TThread t;
+  ASSERT_TRUE(t.Start([&] { seen = plat::CurrentThreadId(); }));
+  t.Join();
+  EXPECT_NE(seen.load(), 0u);
+  EXPECT_NE(seen.load(), plat::CurrentThreadId());
+}
+
+TEST(Thread, FourMiBStackHoldsALargeFrame) {
+  std::atomic<int> sum{0};
+  plat::TThread t;
+  ASSERT_TRUE(t.Start([&] {
+    volatile char big[3 * 1024 * 1024];
+    for (size_t i = 0; i < sizeof(big); i += 4096) big[i] = 1;
+    sum = big[0] + big[4096];
+  }));
+  t.Join();
+  EXPECT_EQ(sum.load(), 2);
+}
+
+TEST(Clock, ManualClockAdvancesOnlyWhenTold) {
+  plat::TManualClock clock(500);
+  EXPECT_EQ(clock.NowMs(), 500u);
+  clock.SleepMs(300);
+  clock.Advance(5);
+  EXPECT_EQ(clock.NowMs(), 805u);
+}
+
+TEST(Clock, TicksNeverGoBack) {
+  uint64_t a = plat::TickMs();
+  plat::SleepMs(5);
+  EXPECT_GE(plat::TickMs(), a + 4);
+}
+
+TEST(AppendFile, CreatesKeepsAndAppends) {
+  TTempDir dir;
+  std::string path = dir.File("a.log");
+  {
+    plat::TAppendFile f;
+    ASSERT_TRUE(f.Open(path));
+    EXPECT_TRUE(f.Write("one\r\n", 5));
+  }
+  {
+    plat::TAppendFile f;
+    ASSERT_TRUE(f.Open(path));
+    EXPECT_TRUE(f.Write("two\r\n", 5));
+    // Another reader may look at the file while it is open.
+    EXPECT_EQ(ReadWholeFile(path), "one\r\ntwo\r\n");
+  }
+  EXPECT_TRUE(plat::FileExists(path));
+  EXPECT_FALSE(plat::DirectoryExists(path));
+  EXPECT_TRUE(plat::DirectoryExists(dir.Path()));
+}
+
+TEST(AppendFile, OpenFailsInAMissingFolder) {
+  TTempDir dir;
+  plat::TAppendFile f;
+  EXPECT_FALSE(f.Open(dir.File("missing") + plat::PathSeparator() + "a.log"));
+  EXPECT_FALSE(f.IsOpen());
+  EXPECT_FALSE(f.Write("x", 1));
+}
