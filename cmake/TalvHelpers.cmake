@@ -1,3 +1,10 @@
+# Every unit is included by its bare name ("uScanner.h", "pSystem.h"): all source folders are on the
+# include path, so a header may name an interface of a folder that links later (an interface only).
+add_library(talv_includes INTERFACE)
+foreach(dir platform shared engine/dsp engine/radio engine/scan engine/audio engine/service engine/app plugin)
+  target_include_directories(talv_includes INTERFACE ${PROJECT_SOURCE_DIR}/${dir})
+endforeach()
+
 # talv_library(NAME FOLDER [DEPS...]): a static library of every .cpp in FOLDER (and, for platform/, the
 # backend of this target system). A folder with no sources yet gives an interface library.
 function(talv_library name folder)
@@ -13,12 +20,10 @@ function(talv_library name folder)
   list(FILTER sources EXCLUDE REGEX "/main\\.cpp$")  # a program's entry is not library code
   if(sources)
     add_library(${name} STATIC ${sources})
-    target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR}/${folder} ${PROJECT_SOURCE_DIR})
-    target_link_libraries(${name} PUBLIC ${ARGN})
+    target_link_libraries(${name} PUBLIC talv_includes ${ARGN})
   else()
     add_library(${name} INTERFACE)
-    target_include_directories(${name} INTERFACE ${PROJECT_SOURCE_DIR}/${folder} ${PROJECT_SOURCE_DIR})
-    target_link_libraries(${name} INTERFACE ${ARGN})
+    target_link_libraries(${name} INTERFACE talv_includes ${ARGN})
   endif()
 endfunction()
 
