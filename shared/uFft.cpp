@@ -1,0 +1,237 @@
+#include "uFft.h"
+
+#include <cmath>
+#include <cstring>
+#include <utility>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#define TALV_FFT_SSE2 1
+#else
+#define TALV_FFT_SSE2 0
+#endif
+
+namespace {
+
+constexpr double kPi = 3.14159265358979323846;
+constexpr int32_t kLargestPowerOfTwo = int32_t(1) << 30;
+
+inline TComplexF Add(TComplexF x, TComplexF y) { return {x.Re + y.Re, x.Im + y.Im}; }
+inline TComplexF Sub(TComplexF x, TComplexF y) { return {x.Re - y.Re, x.Im - y.Im}; }
+// x * (c + i s), real part first, in the order the vector code uses.
+inline TComplexF Mul(TComplexF x, float c, float s) { return {x.Re * c - x.Im * s, x.Im * c + x.Re * s}; }
+// x * (-i)
+inline TComplexF MulMinusI(TComplexF x) { return {x.Im, -x.Re}; }
+
+// Quarter sizes a of the radix-4 passes that carry twiddles (a >= 2): they follow the first pass,
+// which is radix-4 with a = 1 for an even Bits and radix-2 for an odd one.
+int FirstRadix4QuarterSize(int32_t bits) { return (bits % 2 == 0) ? 4 : 2; }
+
+}  // namespace
+
+bool IsPowerOfTwo(int32_t value) { return value > 0 && (value & (value - 1)) == 0; }
+
+int32_t NextPowerOfTwo(int32_t value) {
+  if (value <= 1) return 1;
+  if (value > kLargestPowerOfTwo) return kLargestPowerOfTwo;
+  int32_t p = 1;
+  while (p < value) p <<= 1;
+  return p;
+}
+
+TFftPlan::TFftPlan(int32_t wantedSize) {
+  int32_t n = NextPowerOfTwo(wantedSize);
+  if (n < 8) n = 8;
+  Size = n;
+  Bits = 0;
+  while ((int64_t(1) << Bits) < n) ++Bits;
+
+  // Bit reversal by reversed-carry counting.
+  BitReverse.resize(n);
+  int32_t r = 0;
+  for (int32_t i = 0; i < n; ++i) {
+    BitReverse[i] = r;
+    int32_t m = n / 2;
+    while (m > 0 && m <= r) {
+      r -= m;
+      m /= 2;
+    }
+    r += m;
+  }
+  for (int32_t i = 0; i < n; ++i) {
+    if (i < BitReverse[i]) {
+      SwapPairs.push_back(uint32_t(i));
+      SwapPairs.push_back(uint32_t(BitReverse[i]));
+    }
+  }
+
+  // Radix-2 stage factors: stage a at a - 1, angle -pi k / a.
+  TwiddleCos.assign(n, 0.0f);
+  TwiddleSin.assign(n, 0.0f);
+  size_t at = 0;
+  for (int32_t a = 1; a < n; a *= 2) {
+    for (int32_t k = 0; k < a; ++k, ++at) {
+      const double angle = -kPi * k / a;
+      TwiddleCos[at] = static_cast<float>(std::cos(angle));
+      TwiddleSin[at] = static_cast<float>(std::sin(angle));
+    }
+  }
+
+  // Periodic Hann window (divided by N, not N - 1).
+  Window.resize(n);
+  double powerSum = 0.0;
+  for (int32_t k = 0; k < n; ++k) {
+    Window[k] = static_cast<float>(0.5 * (1.0 - std::cos(2.0 * kPi * k / n)));
+    powerSum += double(Window[k]) * double(Window[k]);
+  }
+  WindowPower = powerSum / n;
+
+  // Radix-4 factors, each computed straight from its angle (not by repeated products).
+  for (int32_t a = FirstRadix4QuarterSize(Bits); a < n; a *= 4) {
+    Radix4Offsets.push_back(Radix4Twiddles.size());
+    for (int32_t k = 0; k < a; k += 2) {
+      for (int power = 1; power <= 3; ++power) {
+        const double a0 = -kPi * power * k / (2.0 * a);
+        const double a1 = -kPi * power * (k + 1) / (2.0 * a);
+        const float c0 = static_cast<float>(std::cos(a0)), s0 = static_cast<float>(std::sin(a0));
+        const float c1 = static_cast<float>(std::cos(a1)), s1 = static_cast<float>(std::sin(a1));
+        const float row[8] = {c0, c0, c1, c1, -s0, s0, -s1, s1};
+        Radix4Twiddles.insert(Radix4Twiddles.end(), row, row + 8);
+      }
+    }
+  }
+}
+
+void TFftPlan::ApplyWindow(const TComplexF* source, TComplexF* destination) const {
+  const float* w = Window.data();
+  for (int32_t i = 0; i < Size; ++i) {
+    destination[i].Re = source[i].Re * w[i];
+    destination[i].Im = source[i].Im * w[i];
+  }
+}
+
+void TFftPlan::Shift(TComplexF* samples) const {
+  const int32_t half = Size / 2;
+  for (int32_t i = 0; i < half; ++i) std::swap(samples[i], samples[half + i]);
+}
+
+void TFftPlan::ExecuteRadix2(TComplexF* samples) const {
+  const int32_t n = Size;
+  for (int32_t i = 0; i < n; ++i) {
+    if (i < BitReverse[i]) std::swap(samples[i], samples[BitReverse[i]]);
+  }
+  for (int32_t a = 1; a < n; a *= 2) {
+    for (int32_t k = 0; k < a; ++k) {
+      const float c = TwiddleCos[a - 1 + k];
+      const float s = TwiddleSin[a - 1 + k];
+      for (int32_t j = k; j < n; j += 2 * a) {
+        const TComplexF t = Mul(samples[j + a], c, s);
+        samples[j + a] = Sub(samples[j], t);
+        samples[j] = Add(samples[j], t);
+      }
+    }
+  }
+}
+
+void TFftPlan::Permute(TComplexF* samples) const {
+  const uint32_t* p = SwapPairs.data();
+  const size_t count = SwapPairs.size();
+  for (size_t q = 0; q < count; q += 2) std::swap(samples[p[q]], samples[p[q + 1]]);
+}
+
+// The twiddle-free first pass: radix-4 over groups of 4 (even Bits) or radix-2 over pairs (odd).
+void TFftPlan::FirstPasses(TComplexF* samples) const {
+  const int32_t n = Size;
+  if (Bits % 2 == 0) {
+    for (int32_t b = 0; b < n; b += 4) {
+      const TComplexF x0 = samples[b], x1 = samples[b + 1], x2 = samples[b + 2], x3 = samples[b + 3];
+      const TComplexF t0 = Add(x0, x1), t1 = Sub(x0, x1), t2 = Add(x2, x3);
+      const TComplexF t3 = MulMinusI(Sub(x2, x3));
+      samples[b] = Add(t0, t2);
+      samples[b + 2] = Sub(t0, t2);
+      samples[b + 1] = Add(t1, t3);
+      samples[b + 3] = Sub(t1, t3);
+    }
+  } else {
+    for (int32_t b = 0; b < n; b += 2) {
+      const TComplexF x0 = samples[b], x1 = samples[b + 1];
+      samples[b] = Add(x0, x1);
+      samples[b + 1] = Sub(x0, x1);
+    }
+  }
+}
+
+// Radix-4 decimation-in-time pass with quarter size a joins four transforms of size a:
+// B = v^2 x1, C = v x2, D = v^3 x3 (v = exp(-i pi k / 2a)); then
+// y0 = (x0 + B) + (C + D), y2 = (x0 + B) - (C + D), y1 = (x0 - B) - i (C - D), y3 = (x0 - B) + i (C - D).
+// This is two radix-2 stages at once, in natural order after the bit reversal.
+template <bool UseSimd>
+void TFftPlan::Radix4Passes(TComplexF* samples) const {
+  const int32_t n = Size;
+  size_t pass = 0;
+  for (int32_t a = FirstRadix4QuarterSize(Bits); a < n; a *= 4, ++pass) {
+    const float* tw = Radix4Twiddles.data() + Radix4Offsets[pass];
+    for (int32_t b = 0; b < n; b += 4 * a) {
+      TComplexF* s0 = samples + b;
+      TComplexF* s1 = s0 + a;
+      TComplexF* s2 = s1 + a;
+      TComplexF* s3 = s2 + a;
+#if TALV_FFT_SSE2
+      if constexpr (UseSimd) {
+        const __m128 negHi = _mm_castsi128_ps(_mm_set_epi32(int(0x80000000), 0, int(0x80000000), 0));
+        const float* t = tw;
+        for (int32_t k = 0; k < a; k += 2, t += 24) {
+          // Two complex samples per register: [re0 im0 re1 im1].
+          const __m128 x0 = _mm_loadu_ps(&s0[k].Re);
+          const __m128 x1 = _mm_loadu_ps(&s1[k].Re);
+          const __m128 x2 = _mm_loadu_ps(&s2[k].Re);
+          const __m128 x3 = _mm_loadu_ps(&s3[k].Re);
+          // x * w = x * [c c] + swap(x) * [-s s]
+          const __m128 bb = _mm_add_ps(_mm_mul_ps(x1, _mm_loadu_ps(t + 8)),
+                                       _mm_mul_ps(_mm_shuffle_ps(x1, x1, 0xB1), _mm_loadu_ps(t + 12)));
+          const __m128 cc = _mm_add_ps(_mm_mul_ps(x2, _mm_loadu_ps(t + 0)),
+                                       _mm_mul_ps(_mm_shuffle_ps(x2, x2, 0xB1), _mm_loadu_ps(t + 4)));
+          const __m128 dd = _mm_add_ps(_mm_mul_ps(x3, _mm_loadu_ps(t + 16)),
+                                       _mm_mul_ps(_mm_shuffle_ps(x3, x3, 0xB1), _mm_loadu_ps(t + 20)));
+          const __m128 t0 = _mm_add_ps(x0, bb);
+          const __m128 t1 = _mm_sub_ps(x0, bb);
+          const __m128 t2 = _mm_add_ps(cc, dd);
+          const __m128 d3 = _mm_sub_ps(cc, dd);
+          const __m128 t3 = _mm_xor_ps(_mm_shuffle_ps(d3, d3, 0xB1), negHi);  // -i (C - D)
+          _mm_storeu_ps(&s0[k].Re, _mm_add_ps(t0, t2));
+          _mm_storeu_ps(&s2[k].Re, _mm_sub_ps(t0, t2));
+          _mm_storeu_ps(&s1[k].Re, _mm_add_ps(t1, t3));
+          _mm_storeu_ps(&s3[k].Re, _mm_sub_ps(t1, t3));
+        }
+        continue;
+      }
+#endif
+      const float* t = tw;
+      for (int32_t k = 0; k < a; ++k) {
+        // Row layout per pair of k: v (c,c,c,c / -s,s,-s,s), v^2, v^3; k odd uses the second half.
+        const float* row = t + 24 * (k / 2) + 2 * (k % 2);
+        const TComplexF bb = Mul(s1[k], row[8], row[13]);
+        const TComplexF cc = Mul(s2[k], row[0], row[5]);
+        const TComplexF dd = Mul(s3[k], row[16], row[21]);
+        const TComplexF t0 = Add(s0[k], bb), t1 = Sub(s0[k], bb), t2 = Add(cc, dd);
+        const TComplexF t3 = MulMinusI(Sub(cc, dd));
+        s0[k] = Add(t0, t2);
+        s2[k] = Sub(t0, t2);
+        s1[k] = Add(t1, t3);
+        s3[k] = Sub(t1, t3);
+      }
+    }
+  }
+}
+
+void TFftPlan::Execute(TComplexF* samples) const {
+  Permute(samples);
+  FirstPasses(samples);
+  Radix4Passes<true>(samples);
+}
+
+void TFftPlan::ExecutePortable(TComplexF* samples) const {
+  Permute(samples);
+  FirstPasses(samples);
+  Radix4Passes<false>(samples);
+}
