@@ -159,11 +159,10 @@ class THackRfDevice : public ISdrDevice {
   int64_t FCenterHz = 0;
   double FSampleRate = 0;
   TByteRing FRing{kRingBytes, 2};
-  // Bytes still to drop after a reset (set by the reader, lowered by the producer) and the reset's
-  // generation, which tells the reader to drop what the ring held at the time of the reset.
+  // Bytes still to drop after a reset: the reader's count (ReadSync drops them from the ring) and, for
+  // callback streaming only, the producer's count (lowered as transfers arrive).
+  int32_t FReaderDiscard = 0;
   std::atomic<int32_t> FDiscard{0};
-  std::atomic<uint32_t> FResetGen{0};
-  uint32_t FResetGenSeen = 0;
   // Producer-only state: an I byte waiting for its Q, and the count of odd-length transfers.
   uint8_t FPendingByte = 0;
   bool FPending = false;

@@ -51,7 +51,7 @@ typedef int(TALV_RTL_CALL* TRtlReadAsync)(rtlsdr_dev_t* dev, TRtlReadAsyncCb cb,
                                           uint32_t buf_len);
 typedef int(TALV_RTL_CALL* TRtlCancelAsync)(rtlsdr_dev_t* dev);
 
-// Library file names tried, in order, in the program's folder and then by name alone.
+// The library's file name on this system ("rtlsdr.dll", "librtlsdr.so.0"), as the load texts name it.
 const char* RtlSdrLibraryName();
 
 // Binds the library once per process; later calls do nothing.
