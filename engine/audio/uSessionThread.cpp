@@ -1,0 +1,47 @@
+#include "uSessionThread.h"
+
+#include "uExceptText.h"
+#include "uLog.h"
+
+TSessionThread::~TSessionThread() { StopAndWait(); }
+
+bool TSessionThread::Start() {
+  if (FThread.Started()) return false;
+  FFinished = false;
+  if (!FThread.Start([this] { Run(); })) {
+    FFinished = true;
+    SetLastError("cannot start the session thread");
+    return false;
+  }
+  return true;
+}
+
+void TSessionThread::WaitFor() { FThread.Join(); }
+
+void TSessionThread::StopAndWait() {
+  Terminate();
+  WaitFor();
+}
+
+std::string TSessionThread::LastError() const {
+  std::lock_guard<std::mutex> guard(FErrorLock);
+  return FLastError;
+}
+
+void TSessionThread::SetLastError(const std::string& text) {
+  std::lock_guard<std::mutex> guard(FErrorLock);
+  FLastError = text;
+}
+
+void TSessionThread::Run() {
+  try {
+    Execute();
+  } catch (const std::exception& e) {
+    SetLastError(ExceptionText(e));
+    LogFmt("session: thread ended by %s", ExceptionText(e).c_str());
+  } catch (...) {
+    SetLastError("unknown exception");
+    LogFmt("session: thread ended by an unknown exception");
+  }
+  FFinished = true;
+}
