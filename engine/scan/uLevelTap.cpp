@@ -2,7 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstring>
+#include <iterator>
 #include <mutex>
 
 namespace {
@@ -35,8 +35,9 @@ int32_t LaneIndex(const TLevelTable& t, int64_t key) {
 }
 
 void ZeroLane(TLane& lane, int64_t key) {
-  std::memset(&lane, 0, sizeof(lane));
   lane.Key = key;
+  lane.Count = 0;
+  std::fill(std::begin(lane.Samples), std::end(lane.Samples), TLevelSample{});
 }
 
 }  // namespace
