@@ -2,8 +2,9 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cmath>
 #include <cstring>
+
+#include "uWavWriter.h"
 
 namespace {
 std::atomic<bool> GNullAudio{false};
@@ -12,12 +13,6 @@ std::string WithCode(const char* what, uint32_t code) {
   return std::string(what) + " failed (" + std::to_string(code) + ")";
 }
 }  // namespace
-
-int16_t SampleToPcm16(float x) {
-  float v = std::nearbyint(x * 32767.0f);  // the default rounding mode: to nearest, ties to even
-  if (std::isnan(v)) return 0;
-  return static_cast<int16_t>(std::clamp(v, -32768.0f, 32767.0f));
-}
 
 int32_t AudioDeviceCount() { return plat::WaveOutDeviceCount(); }
 
@@ -60,7 +55,7 @@ bool TWaveOut::IsActive() const { return FNullMode || FDevice.IsOpen(); }
 void TWaveOut::Write(const float* samples, int32_t count) {
   if (!IsActive() || count <= 0 || samples == nullptr) return;
   for (int32_t i = 0; i < count; ++i) {
-    FStaging[static_cast<size_t>(FStagingFill++)] = SampleToPcm16(samples[i]);
+    FStaging[static_cast<size_t>(FStagingFill++)] = TWavWriter::ToSample(samples[i]);
     if (FStagingFill == FBlockSamples) {
       WriteBlock(FStaging.data(), FBlockSamples);
       FStagingFill = 0;

@@ -15,10 +15,6 @@
 // Number of wave output devices of the system.
 int32_t AudioDeviceCount();
 
-// One audio sample as 16-bit PCM: x * 32767 in single precision, rounded to nearest (ties to even),
-// clamped to -32768 .. 32767; NaN gives 0.
-int16_t SampleToPcm16(float x);
-
 // Module-wide: outputs opened while on discard instead of playing. Takes effect at the next Open.
 void SetNullAudio(bool on);
 
@@ -35,7 +31,7 @@ class TWaveOut {
   bool Open();
   // Null mode or a device held.
   bool IsActive() const;
-  // Converts (x * 32767, rounded to nearest even, clamped) and queues the samples; every full block
+  // Converts (as the WAV writer does: x * 32767, rounded to nearest even, clamped) and queues the samples; every full block
   // goes to WriteBlock, and a dropped block is lost. Does nothing unless active.
   void Write(const float* samples, int32_t count);
   // Plays one block: true when it was queued (or counted in null mode).

@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <limits>
 #include <vector>
 
 #include "TestSupport.h"
@@ -68,20 +67,6 @@ TEST_F(WaveOut, NullSwitchIsReadAtOpen) {
   plat::SetWaveOutHidden(true);
   EXPECT_FALSE(out.Open());  // now the device is asked for, and there is none
   EXPECT_EQ(out.LastError(), "no audio output device");
-}
-
-TEST(SampleToPcm16, ScalesRoundsToEvenAndClamps) {
-  EXPECT_EQ(SampleToPcm16(1.5f), 32767);
-  EXPECT_EQ(SampleToPcm16(-1.5f), -32768);
-  EXPECT_EQ(SampleToPcm16(0.5f), 16384);  // 16383.5 to even
-  EXPECT_EQ(SampleToPcm16(-0.5f), -16384);
-  EXPECT_EQ(SampleToPcm16(1.0f), 32767);
-  EXPECT_EQ(SampleToPcm16(-1.0f), -32767);
-  EXPECT_EQ(SampleToPcm16(0.0f), 0);
-  EXPECT_EQ(SampleToPcm16(1.5f / 32767.0f), 2);  // 1.5 to even
-  EXPECT_EQ(SampleToPcm16(2.5f / 32767.0f), 2);  // 2.5 to even
-  EXPECT_EQ(SampleToPcm16(std::numeric_limits<float>::quiet_NaN()), 0);
-  EXPECT_EQ(SampleToPcm16(std::numeric_limits<float>::infinity()), 32767);
 }
 
 TEST_F(WaveOut, NoDevicePathFailsWithItsText) {

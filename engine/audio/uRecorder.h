@@ -1,0 +1,111 @@
+#pragma once
+// Channel recorder: records one channel into WAV takes while it is active, and the folder and file
+// naming of recordings that the plug-in finds them by.
+//
+// A recorder is active from its creation or from a detector trigger until no trigger came for the
+// hang time (at least 100 ms). While active, the first audio opens a take lazily; the newest hang time
+// of audio is held back in a tail, so when the channel goes quiet the silent hang time after the last
+// trigger is dropped instead of written. Close ends the take: a take shorter than MinRecordMs is
+// deleted, a long enough one is renamed with its end stamp, never over an existing file. Close is
+// idempotent (nothing happens without an open take), and a take whose file could not be created is not
+// tried again until the next take, so a broken folder costs one log line per take, not one per block.
+// Takes are named with the modulation actually demodulated, not merely the configured one.
+//
+// Names on disk: channel folder = root + FormatMHz(hz) ("145.500000 MHz"); take =
+// "145.500000MHz_20250101_120000_12.5kHz.wav", kept as "..._12.5kHz_20250101_120130.wav".
+// Time stamps are local time; activity times come from plat::IClock. One thread per recorder.
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "pClock.h"
+#include "pSystem.h"
+#include "uDemod.h"
+#include "uDspTypes.h"
+#include "uTalvConfig.h"
+#include "uWavWriter.h"
+
+// Creates a folder and every missing folder above it. False for an empty path or when a folder of
+// the chain cannot be made.
+bool EnsureFolder(const std::string& path);
+// root + separator + FormatMHz(hz).
+std::string ChannelFolder(const std::string& root, int64_t hz);
+// Local time now as "YYYYMMDD_hhmmss".
+std::string TimeStamp();
+std::string TimeStampOf(const plat::TLocalTime& t);
+// text without any blank.
+std::string StripBlanks(const std::string& text);
+// fileName with "_" + stamp before its extension (the last "." after the last "\" or "/"); without
+// such a dot the stamp goes at the end.
+std::string AppendEndStampWith(const std::string& fileName, const std::string& stamp);
+std::string AppendEndStamp(const std::string& fileName);
+// The take file of a channel started at stamp: folder + StripBlanks(FormatMHz(hz)) + "_" + stamp + "_"
+// + StripBlanks(FormatHz(width of mode)) + ".wav".
+std::string TakeFileName(const std::string& root, int64_t hz, const std::string& stamp, TModulation mode);
+
+class TChannelRecorder {
+ public:
+  // Fed with audio (FeedAudio) demodulated elsewhere in mode.
+  static std::unique_ptr<TChannelRecorder> Create(const TTalvConfig& config, const std::string& root,
+                                                  int64_t channelHz, TModulation mode,
+                                                  plat::IClock& clock = plat::SystemClock());
+  // Owns a demodulator for channelHz in the configured modulation and is fed with I/Q (FeedIQ).
+  static std::unique_ptr<TChannelRecorder> CreateWithDemod(const TTalvConfig& config, const std::string& root,
+                                                           double inputRate, int64_t centreHz, int64_t channelHz,
+                                                           plat::IClock& clock = plat::SystemClock());
+  ~TChannelRecorder();  // closes the take
+  TChannelRecorder(const TChannelRecorder&) = delete;
+  TChannelRecorder& operator=(const TChannelRecorder&) = delete;
+
+  // A detection: writes the held-back tail (it belongs to an ongoing transmission) and (re)activates.
+  void Trigger(double snr);
+  // Active and a trigger at most max(HangTimeMs, 100) ms old; the first false marks the take expired.
+  bool StillActive();
+  // Demodulates the block (while active) and records its audio; LastAudio shows it for mixing.
+  void FeedIQ(const TComplexF* iq, int32_t n);
+  void FeedAudio(const float* audio, int32_t n);
+  // Ends the take: kept under its end-stamped name when long enough, else deleted.
+  void Close();
+
+  int64_t ChannelHz() const { return FChannelHz; }
+  int64_t CentreHz() const { return FCentreHz; }
+  TModulation Mode() const { return FMode; }
+  const float* LastAudio() const { return FLastAudio; }
+  int32_t LastAudioCount() const { return FLastAudioCount; }
+  bool Active() const { return FActive; }
+  // The take being written; empty between takes.
+  const std::string& CurrentFile() const { return FCurrentFile; }
+  // Where the last closed take ended up (end-stamped or start-only name); empty when it was discarded.
+  const std::string& LastKeptFile() const { return FLastKeptFile; }
+  TChannelDemod* Demod() { return FDemod.get(); }
+  int32_t TailCapacity() const { return FTailCapacity; }
+
+ private:
+  TChannelRecorder(const TTalvConfig& config, const std::string& root, int64_t channelHz, int64_t centreHz,
+                   TModulation mode, plat::IClock& clock);
+  bool OpenTake();
+  void WriteTail(int32_t count);
+
+  plat::IClock& FClock;
+  TTalvConfig FConfig;
+  int64_t FChannelHz;
+  int64_t FCentreHz;
+  TModulation FMode;
+  int32_t FAudioRate;
+  std::unique_ptr<TChannelDemod> FDemod;
+  std::unique_ptr<TWavWriter> FWav;
+  std::string FRoot;
+  bool FActive = true;
+  uint64_t FLastTrigger;
+  std::string FCurrentFile;
+  std::string FStartStamp;
+  std::string FLastKeptFile;
+  std::vector<float> FTail;
+  int32_t FTailCount = 0;
+  int32_t FTailCapacity = 0;
+  bool FExpired = false;
+  bool FOpenFailed = false;  // this take's file could not be made: no retry before the next take
+  const float* FLastAudio = nullptr;
+  int32_t FLastAudioCount = 0;
+};
