@@ -15,6 +15,7 @@
 
 #include "ScanTestChild.h"
 #include "TestSupport.h"
+#include "pClock.h"
 #include "uDspKernels.h"
 #include "uFreqText.h"
 #include "uLog.h"
@@ -488,6 +489,45 @@ TEST(ScannerAbort, AbortEndsTheSweepAtTheNextHopAndTheNextSweepRunsAgain) {
   ASSERT_TRUE(scanner.Sweep(hits, &OnHop, &p)) << scanner.LastError();
   EXPECT_EQ(p.Indexes, (std::vector<int32_t>{0, 1}));
   ExpectThreeTones(scanner, hits);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Automatic gain: blocks read while it steps
+
+TEST(ScannerGain, HitsWaitUntilTheGainControlHasSettled) {
+  // Far too loud at the gain control's first 40 dB: it steps down, and nothing it sees meanwhile
+  // counts. The clock only moves when the test (or a 5 ms re-read pause) moves it.
+  plat::TManualClock clock;
+  auto sim = OpenSim(-45);
+  sim->AddCarrier(142950000, -40);
+  TScanner scanner(sim, clock);
+  TScanSettings s = GhostSettings();
+  s.ThresholdDb = 12;
+  s.Averages = 4;
+  s.GainDb = -1;
+  ASSERT_TRUE(scanner.Configure(s)) << scanner.LastError();
+  ASSERT_NE(scanner.AutoGain(), nullptr);
+  EXPECT_TRUE(scanner.AutoGain()->Active());
+
+  const int64_t before = SpecFrameSequence();
+  TChannelHitArray hits;
+  ASSERT_TRUE(scanner.Sweep(hits, nullptr, nullptr)) << scanner.LastError();
+  EXPECT_TRUE(hits.empty()) << Describe(hits);
+  EXPECT_EQ(SpecFrameSequence(), before + 3);  // every hop's frame is still published
+  TSpecFrame f;
+  ASSERT_TRUE(GetSpecFrame(f, 0, 0, 0));
+  EXPECT_TRUE(f.Hits.empty());
+  EXPECT_TRUE(AnyPanoSlotValid());
+
+  int sweeps = 1;
+  while (hits.empty() && sweeps < 10) {
+    clock.Advance(350);
+    ASSERT_TRUE(scanner.Sweep(hits, nullptr, nullptr)) << scanner.LastError();
+    ++sweeps;
+  }
+  EXPECT_EQ(Channels(hits), std::vector<int64_t>{142950000})
+      << "after " << sweeps << " sweeps: " << Describe(hits);
+  EXPECT_LT(scanner.AutoGain()->GainDb(), 40);
 }
 
 // ---------------------------------------------------------------------------------------------
