@@ -39,7 +39,6 @@ static rx_cb g_cb = 0;
 static void* g_ctx = 0;
 static char g_serials[4][40] = {"0000000000000000457863c8235a3c4f", "0000000000000000457863c8235a3c50",
                                 "0000000000000000457863c8235a3c51", "0000000000000000457863c8235a3c52"};
-static uint32_t g_boards[4] = {0x6089, 0x6089, 0x604B, 0x6089};
 
 API int64_t fake_hackrf_get(int key) { return key >= 0 && key < FAKE_KEYS ? g[key] : -1; }
 API void fake_hackrf_control(int key, int64_t value) { if (key >= 0 && key < FAKE_KEYS) g[key] = value; }
@@ -63,6 +62,7 @@ API int hackrf_init(void) {
 }
 API int hackrf_exit(void) { g[FAKE_EXITS]++; return 0; }
 #ifndef FAKE_NO_DEVICE_LIST
+static uint32_t g_boards[4] = {0x6089, 0x6089, 0x604B, 0x6089};
 API device_list_t* hackrf_device_list(void) {
   static char* serials[4];
   device_list_t* list = (device_list_t*)calloc(1, sizeof *list);
