@@ -9,6 +9,8 @@
 #include <string.h>
 
 #define API __declspec(dllexport) __cdecl
+/* The process environment as the system keeps it (the C run-time's copy misses later changes). */
+__declspec(dllimport) unsigned long __stdcall GetEnvironmentVariableA(const char* name, char* value, unsigned long size);
 
 typedef struct {
   void* device;
@@ -55,10 +57,11 @@ API int fake_hackrf_deliver(uint8_t* data, int length) {
 }
 
 API int hackrf_init(void) {
-  const char* status = getenv("FAKE_HACKRF_INIT");
+  char status[32];
+  unsigned long n = GetEnvironmentVariableA("FAKE_HACKRF_INIT", status, sizeof status);
   g[FAKE_INITS]++;
   if (g[FAKE_COUNT] == 0 && g[FAKE_INITS] == 1) g[FAKE_COUNT] = 1;
-  return status ? atoi(status) : 0;
+  return n > 0 && n < sizeof status ? atoi(status) : 0;
 }
 API int hackrf_exit(void) { g[FAKE_EXITS]++; return 0; }
 #ifndef FAKE_NO_DEVICE_LIST
