@@ -19,32 +19,10 @@
 enum TSdrKind : uint8_t { skNone = 0, skRtlSdr = 1, skHackRf = 2 };
 
 // "rtlsdr", "hackrf", or "none" for every other value.
-inline std::string SdrKindName(TSdrKind kind) {
-  switch (kind) {
-    case skRtlSdr:
-      return "rtlsdr";
-    case skHackRf:
-      return "hackrf";
-    default:
-      return "none";
-  }
-}
-
+std::string SdrKindName(TSdrKind kind);
 // Trims and lower-cases the text: "rtlsdr", "rtl-sdr", "rtl", "nooelec" give skRtlSdr; "hackrf",
-// "hack-rf" give skHackRf; anything else gives skNone.
-inline TSdrKind ParseSdrKind(std::string_view text) {
-  auto blank = [](char c) {
-    return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f';
-  };
-  while (!text.empty() && blank(text.front())) text.remove_prefix(1);
-  while (!text.empty() && blank(text.back())) text.remove_suffix(1);
-  std::string word(text);
-  for (char& c : word)
-    if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
-  if (word == "rtlsdr" || word == "rtl-sdr" || word == "rtl" || word == "nooelec") return skRtlSdr;
-  if (word == "hackrf" || word == "hack-rf") return skHackRf;
-  return skNone;
-}
+// "hack-rf" give skHackRf; anything else gives skNone. (Both live in uSdrDevices.cpp.)
+TSdrKind ParseSdrKind(std::string_view text);
 
 // One connected receiver. Index counts within its kind from 0 and is the value Open takes;
 // Serial is empty when unknown.
