@@ -14,9 +14,13 @@ std::string WithCode(const char* what, uint32_t code) {
 }
 }  // namespace
 
-int32_t AudioDeviceCount() { return plat::WaveOutDeviceCount(); }
+int32_t AudioDeviceCount() {
+  return plat::WaveOutDeviceCount();
+}
 
-void SetNullAudio(bool on) { GNullAudio.store(on); }
+void SetNullAudio(bool on) {
+  GNullAudio.store(on);
+}
 
 TWaveOut::TWaveOut(int32_t rate, int32_t blockSamples, int32_t bufferCount)
     : FRate(rate <= 0 ? 48000 : rate),
@@ -24,7 +28,9 @@ TWaveOut::TWaveOut(int32_t rate, int32_t blockSamples, int32_t bufferCount)
       FBufferCount(std::max(bufferCount, 2)),
       FStaging(static_cast<size_t>(FBlockSamples), int16_t{0}) {}
 
-TWaveOut::~TWaveOut() { Close(); }
+TWaveOut::~TWaveOut() {
+  Close();
+}
 
 bool TWaveOut::Open() {
   if (FNullMode || FDevice.IsOpen()) return true;
@@ -50,7 +56,9 @@ bool TWaveOut::Open() {
   return true;
 }
 
-bool TWaveOut::IsActive() const { return FNullMode || FDevice.IsOpen(); }
+bool TWaveOut::IsActive() const {
+  return FNullMode || FDevice.IsOpen();
+}
 
 void TWaveOut::Write(const float* samples, int32_t count) {
   if (!IsActive() || count <= 0 || samples == nullptr) return;

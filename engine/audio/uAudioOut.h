@@ -31,8 +31,8 @@ class TWaveOut {
   bool Open();
   // Null mode or a device held.
   bool IsActive() const;
-  // Converts (as the WAV writer does: x * 32767, rounded to nearest even, clamped) and queues the samples; every full block
-  // goes to WriteBlock, and a dropped block is lost. Does nothing unless active.
+  // Converts (as the WAV writer does: x * 32767, rounded to nearest even, clamped) and queues the samples;
+  // every full block goes to WriteBlock, and a dropped block is lost. Does nothing unless active.
   void Write(const float* samples, int32_t count);
   // Plays one block: true when it was queued (or counted in null mode).
   bool WriteBlock(const int16_t* block, int32_t count);

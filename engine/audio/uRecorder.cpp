@@ -12,7 +12,9 @@
 
 namespace {
 
-bool IsSeparator(char c) { return c == '/' || (plat::PathSeparator() == '\\' && c == '\\'); }
+bool IsSeparator(char c) {
+  return c == '/' || (plat::PathSeparator() == '\\' && c == '\\');
+}
 
 // The folder part of path (up to its last separator); empty when there is none.
 std::string ParentFolder(const std::string& path) {
@@ -34,7 +36,9 @@ bool EnsureFolder(const std::string& path) {
   return plat::MakeDirectory(path) || plat::DirectoryExists(path);
 }
 
-std::string ChannelFolder(const std::string& root, int64_t hz) { return JoinPath(root, FormatMHz(hz)); }
+std::string ChannelFolder(const std::string& root, int64_t hz) {
+  return JoinPath(root, FormatMHz(hz));
+}
 
 std::string TimeStampOf(const plat::TLocalTime& t) {
   char buf[32];
@@ -43,7 +47,9 @@ std::string TimeStampOf(const plat::TLocalTime& t) {
   return buf;
 }
 
-std::string TimeStamp() { return TimeStampOf(plat::LocalTimeNow()); }
+std::string TimeStamp() {
+  return TimeStampOf(plat::LocalTimeNow());
+}
 
 std::string StripBlanks(const std::string& text) {
   std::string r;
@@ -60,11 +66,14 @@ std::string AppendEndStampWith(const std::string& fileName, const std::string& s
   return fileName.substr(0, dot) + "_" + stamp + fileName.substr(dot);
 }
 
-std::string AppendEndStamp(const std::string& fileName) { return AppendEndStampWith(fileName, TimeStamp()); }
+std::string AppendEndStamp(const std::string& fileName) {
+  return AppendEndStampWith(fileName, TimeStamp());
+}
 
 std::string TakeFileName(const std::string& root, int64_t hz, const std::string& stamp, TModulation mode) {
   const std::string width = FormatHz(RoundHalfEven(ModulationWidthHz(mode)));
-  return JoinPath(ChannelFolder(root, hz), StripBlanks(FormatMHz(hz)) + "_" + stamp + "_" + StripBlanks(width) + ".wav");
+  return JoinPath(ChannelFolder(root, hz),
+                  StripBlanks(FormatMHz(hz)) + "_" + stamp + "_" + StripBlanks(width) + ".wav");
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -87,7 +96,8 @@ TChannelRecorder::TChannelRecorder(const TTalvConfig& config, const std::string&
 std::unique_ptr<TChannelRecorder> TChannelRecorder::Create(const TTalvConfig& config, const std::string& root,
                                                            int64_t channelHz, TModulation mode,
                                                            plat::IClock& clock) {
-  return std::unique_ptr<TChannelRecorder>(new TChannelRecorder(config, root, channelHz, channelHz, mode, clock));
+  return std::unique_ptr<TChannelRecorder>(
+      new TChannelRecorder(config, root, channelHz, channelHz, mode, clock));
 }
 
 std::unique_ptr<TChannelRecorder> TChannelRecorder::CreateWithDemod(const TTalvConfig& config,
@@ -96,14 +106,17 @@ std::unique_ptr<TChannelRecorder> TChannelRecorder::CreateWithDemod(const TTalvC
                                                                     plat::IClock& clock) {
   auto rec = std::unique_ptr<TChannelRecorder>(
       new TChannelRecorder(config, root, channelHz, centreHz, config.Modulation, clock));
-  rec->FDemod = std::make_unique<TChannelDemod>(inputRate, centreHz, channelHz, config.Modulation, config.AudioRate);
+  rec->FDemod =
+      std::make_unique<TChannelDemod>(inputRate, centreHz, channelHz, config.Modulation, config.AudioRate);
   // The take carries the demodulator's own mode and rate.
   rec->FMode = rec->FDemod->Mode();
   rec->FAudioRate = rec->FDemod->AudioRate();
   return rec;
 }
 
-TChannelRecorder::~TChannelRecorder() { Close(); }
+TChannelRecorder::~TChannelRecorder() {
+  Close();
+}
 
 void TChannelRecorder::WriteTail(int32_t count) {
   count = std::min(count, FTailCount);

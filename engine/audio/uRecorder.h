@@ -52,7 +52,8 @@ class TChannelRecorder {
                                                   plat::IClock& clock = plat::SystemClock());
   // Owns a demodulator for channelHz in the configured modulation and is fed with I/Q (FeedIQ).
   static std::unique_ptr<TChannelRecorder> CreateWithDemod(const TTalvConfig& config, const std::string& root,
-                                                           double inputRate, int64_t centreHz, int64_t channelHz,
+                                                           double inputRate, int64_t centreHz,
+                                                           int64_t channelHz,
                                                            plat::IClock& clock = plat::SystemClock());
   ~TChannelRecorder();  // closes the take
   TChannelRecorder(const TChannelRecorder&) = delete;

@@ -126,7 +126,8 @@ int64_t GetLevelLanes(int64_t after, int32_t maxPerLane, TLevelLaneInfoArray& la
       n = maxPerLane;
     }
     info.Samples.resize(static_cast<size_t>(n));
-    for (int64_t k = 0; k < n; ++k) info.Samples[static_cast<size_t>(k)] = l.Samples[(start + k) % kLevelRing];
+    for (int64_t k = 0; k < n; ++k)
+      info.Samples[static_cast<size_t>(k)] = l.Samples[(start + k) % kLevelRing];
   }
   return result;
 }

@@ -37,7 +37,9 @@ bool RemoveFile(const std::string& path, uint32_t* errorCode) {
   return r == 0;
 }
 
-bool RemoveEmptyDirectory(const std::string& path) { return ::rmdir(path.c_str()) == 0; }
+bool RemoveEmptyDirectory(const std::string& path) {
+  return ::rmdir(path.c_str()) == 0;
+}
 
 bool PathExists(const std::string& path) {
   struct stat st {};

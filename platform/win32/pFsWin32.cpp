@@ -24,7 +24,9 @@ bool RemoveFile(const std::string& path, uint32_t* errorCode) {
   return ok != FALSE;
 }
 
-bool RemoveEmptyDirectory(const std::string& path) { return RemoveDirectoryW(ToWide(path).c_str()) != FALSE; }
+bool RemoveEmptyDirectory(const std::string& path) {
+  return RemoveDirectoryW(ToWide(path).c_str()) != FALSE;
+}
 
 bool PathExists(const std::string& path) {
   return GetFileAttributesW(ToWide(path).c_str()) != INVALID_FILE_ATTRIBUTES;

@@ -18,7 +18,9 @@ int32_t WaveOutDeviceCount() {
   return static_cast<int32_t>(waveOutGetNumDevs());
 }
 
-void SetWaveOutHidden(bool hidden) { GHidden.store(hidden); }
+void SetWaveOutHidden(bool hidden) {
+  GHidden.store(hidden);
+}
 
 struct TWaveDevice::TImpl {
   HWAVEOUT Handle = nullptr;
@@ -51,7 +53,9 @@ uint32_t TWaveDevice::Open(int32_t rate) {
   return 0;
 }
 
-bool TWaveDevice::IsOpen() const { return FImpl->Handle != nullptr; }
+bool TWaveDevice::IsOpen() const {
+  return FImpl->Handle != nullptr;
+}
 
 void TWaveDevice::AllocateBuffers(int32_t count, int32_t bytes) {
   FreeBuffers();
@@ -72,9 +76,13 @@ void TWaveDevice::FreeBuffers() {
   FImpl->Buffers.clear();
 }
 
-int32_t TWaveDevice::BufferCount() const { return static_cast<int32_t>(FImpl->Headers.size()); }
+int32_t TWaveDevice::BufferCount() const {
+  return static_cast<int32_t>(FImpl->Headers.size());
+}
 
-int16_t* TWaveDevice::BufferData(int32_t i) { return FImpl->Buffers[static_cast<size_t>(i)].data(); }
+int16_t* TWaveDevice::BufferData(int32_t i) {
+  return FImpl->Buffers[static_cast<size_t>(i)].data();
+}
 
 bool TWaveDevice::BufferDone(int32_t i) const {
   // The device sets the flag from its own thread.
@@ -82,7 +90,9 @@ bool TWaveDevice::BufferDone(int32_t i) const {
   return (flags & WHDR_DONE) != 0;
 }
 
-void TWaveDevice::MarkDone(int32_t i) { FImpl->Headers[static_cast<size_t>(i)]->dwFlags = WHDR_DONE; }
+void TWaveDevice::MarkDone(int32_t i) {
+  FImpl->Headers[static_cast<size_t>(i)]->dwFlags = WHDR_DONE;
+}
 
 uint32_t TWaveDevice::Prepare(int32_t i, int32_t bytes) {
   WAVEHDR* hdr = FImpl->Headers[static_cast<size_t>(i)].get();

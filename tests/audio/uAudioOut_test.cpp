@@ -1,3 +1,5 @@
+#include "uAudioOut.h"
+
 #include <gtest/gtest.h>
 
 #include <vector>
@@ -5,7 +7,6 @@
 #include "TestSupport.h"
 #include "pSystem.h"
 #include "pWaveOut.h"
-#include "uAudioOut.h"
 
 namespace {
 

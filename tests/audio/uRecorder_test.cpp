@@ -1,3 +1,5 @@
+#include "uRecorder.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -11,7 +13,6 @@
 #include "pFs.h"
 #include "pSystem.h"
 #include "uLog.h"
-#include "uRecorder.h"
 
 using testsupport::ReadWholeFile;
 using testsupport::SplitLines;
@@ -21,7 +22,9 @@ namespace {
 
 const char kSep = plat::PathSeparator();
 
-std::string Sep(const std::string& a, const std::string& b) { return a + kSep + b; }
+std::string Sep(const std::string& a, const std::string& b) {
+  return a + kSep + b;
+}
 
 // WAV files of a folder, by name.
 std::vector<std::string> WavFiles(const std::string& folder) {
@@ -29,7 +32,8 @@ std::vector<std::string> WavFiles(const std::string& folder) {
   plat::ListDirectory(folder, entries);
   std::vector<std::string> names;
   for (auto& e : entries)
-    if (!e.IsDirectory && e.Name.size() > 4 && e.Name.substr(e.Name.size() - 4) == ".wav") names.push_back(e.Name);
+    if (!e.IsDirectory && e.Name.size() > 4 && e.Name.substr(e.Name.size() - 4) == ".wav")
+      names.push_back(e.Name);
   std::sort(names.begin(), names.end());
   return names;
 }
@@ -145,9 +149,11 @@ TEST(Recorder, TakeRunsFromFirstAudioToLastTriggerAndIsEndStamped) {
   const std::string folder = Sep(tmp.Path(), "145.500000 MHz");
   auto files = WavFiles(folder);
   ASSERT_EQ(files.size(), 1u);
-  EXPECT_TRUE(std::regex_match(files[0], std::regex("145\\.500000MHz_[0-9]{8}_[0-9]{6}_12\\.5kHz_[0-9]{8}_[0-9]{6}\\.wav")))
+  EXPECT_TRUE(std::regex_match(
+      files[0], std::regex("145\\.500000MHz_[0-9]{8}_[0-9]{6}_12\\.5kHz_[0-9]{8}_[0-9]{6}\\.wav")))
       << files[0];
-  EXPECT_EQ(AppendEndStampWith(started, "X").substr(0, started.size() - 4), started.substr(0, started.size() - 4));
+  EXPECT_EQ(AppendEndStampWith(started, "X").substr(0, started.size() - 4),
+            started.substr(0, started.size() - 4));
   EXPECT_EQ(rec->LastKeptFile(), Sep(folder, files[0]));
   // From the first audio to the last trigger (2.8 s) and the one block by which the written audio
   // lags the expiry; the hang time of quiet after the last trigger is dropped.

@@ -1,9 +1,10 @@
+#include "uSquelch.h"
+
 #include <gtest/gtest.h>
 
 #include <vector>
 
 #include "pClock.h"
-#include "uSquelch.h"
 
 TEST(Squelch, OpensOnTriggerAndClosesAfterTheHoldTime) {
   plat::TManualClock clock;

@@ -1,10 +1,11 @@
+#include "pFs.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
 
 #include "TestSupport.h"
 #include "pFile.h"
-#include "pFs.h"
 
 using testsupport::ReadWholeFile;
 using testsupport::TTempDir;

@@ -1,10 +1,11 @@
+#include "uLevelTap.h"
+
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <vector>
 
 #include "pThread.h"
-#include "uLevelTap.h"
 
 namespace {
 

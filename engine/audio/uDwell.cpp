@@ -1,0 +1,282 @@
+#include "uDwell.h"
+
+#include <algorithm>
+
+#include "pFs.h"
+#include "uFreqText.h"
+#include "uLevelTap.h"
+#include "uLog.h"
+
+TDwellRunner::TDwellRunner(TSdrDeviceRef device, const TTalvConfig& config, const TScanSettings& scan,
+                           const std::string& root, plat::IClock& clock)
+    : FClock(clock), FDevice(std::move(device)), FConfig(config), FScan(scan), FRoot(root) {
+  FDetector = std::make_unique<TDetector>(FScan);
+  FReceiver = std::make_unique<TReceiver>(FDevice, FClock);
+  FDetectBuffer.resize(static_cast<size_t>(std::max(FDetector->SamplesNeeded(), 1)));
+}
+
+TDwellRunner::~TDwellRunner() {
+  FRecorders.clear();  // each recorder finishes its take
+  CloseIf();
+  StopPlayback();
+  FReceiver.reset();
+  FDetector.reset();
+  FDevice.reset();
+}
+
+void TDwellRunner::SetAutoGain(std::shared_ptr<TAutoGain> autoGain) {
+  FReceiver->SetAutoGain(std::move(autoGain));
+}
+
+TDwellResult TDwellRunner::Run(int64_t centreHz, int64_t loHz, int64_t hiHz, const TChannelHitArray& hits,
+                               int32_t maxDwellMs, TDwellHitsEvent onHits, TDwellAbortEvent abort,
+                               void* userData) {
+  FErrorText.clear();
+  FBlocksRead = 0;
+  FSamplesRead = 0;
+  FPlayedBlocks = 0;
+  if (!FConfigured) {
+    if (!FReceiver->Configure(FScan.SampleRate, FScan.GainDb, FScan.Ppm, FBlockSize)) {
+      FErrorText = FReceiver->LastError();
+      return drFailed;
+    }
+    FConfigured = true;
+  }
+  if (!FReceiver->Retune(centreHz, FConfig.SettleMs)) {
+    FErrorText = FReceiver->LastError();
+    return drFailed;
+  }
+
+  const TChannelHitArray initialHits = hits;
+  OpenOrTrigger(initialHits, centreHz);
+  OpenIf(centreHz);
+  StartPlayback(centreHz, loHz, hiHz, initialHits);
+
+  const uint64_t t0 = FClock.NowMs();
+  uint64_t lastDetect = t0;
+  uint64_t quietSince = 0;
+  FDetectCount = 0;
+  int32_t failures = 0;
+  const uint64_t quietAfter = static_cast<uint64_t>(std::max(FConfig.HangTimeMs, 500));
+  TDwellResult result = drFailed;
+
+  while (true) {
+    if (abort != nullptr && abort(userData)) {
+      result = drAborted;
+      break;
+    }
+    TComplexF* block = nullptr;
+    int32_t n = 0;
+    if (!FReceiver->ReadBlock(block, n)) {
+      if (++failures > kMaxReadFailures) {
+        FErrorText = FReceiver->LastError();
+        result = drFailed;
+        break;
+      }
+      continue;
+    }
+    failures = 0;
+    ++FBlocksRead;
+    FSamplesRead += n;
+    if (FIfWriter) FIfWriter->WriteIQ(block, n);
+
+    // The owner may switch playback at any time: follow both its frequency and its play-all flag.
+    const int64_t wantHz = PlayHzRef != nullptr ? PlayHzRef->load() : FPlayHz;
+    if ((PlayHzRef != nullptr && wantHz != FPlayHz) || (PlayAllWanted() != FPlayAll)) {
+      StopPlayback();
+      StartPlayback(centreHz, loHz, hiHz, initialHits);
+    }
+
+    if (FPlayDemod) {
+      const float* audio = nullptr;
+      int32_t count = 0;
+      FPlayDemod->Process(block, n, audio, count);
+      if (count > 0) {
+        if (FPlaySquelch->Update()) {
+          if (FPlaySquelch->IsOpen())
+            LogFmt("dwell: squelch open on %s (snr %.1f dB)", FormatMHz(FPlayHz).c_str(),
+                   FPlaySquelch->LastSnr());
+          else
+            LogFmt("dwell: squelch closed on %s", FormatMHz(FPlayHz).c_str());
+        }
+        FPlayDemod->HoldAgc = !FPlaySquelch->IsOpen();
+        audio = FPlaySquelch->Gate(audio, count);
+        if (FWaveOut) FWaveOut->Write(audio, count);
+        PushLevel(FPlayHz, audio, count);
+        ++FPlayedBlocks;
+      }
+    }
+
+    for (auto& rec : FRecorders)
+      if (rec->StillActive()) rec->FeedIQ(block, n);
+
+    if (FPlayAll) MixAndPlay();
+
+    const int32_t room = static_cast<int32_t>(FDetectBuffer.size()) - FDetectCount;
+    const int32_t take = std::min(n, room);
+    if (take > 0) {
+      std::copy(block, block + take, FDetectBuffer.begin() + FDetectCount);
+      FDetectCount += take;
+    }
+    if (FDetectCount >= static_cast<int32_t>(FDetectBuffer.size())) {
+      const uint64_t now = FClock.NowMs();
+      FDetectCount = 0;
+      if (now - lastDetect >= kDetectEveryMs) {
+        lastDetect = now;
+        FNewHits.clear();
+        FDetector->Process(FReceiver.get(), FDetectBuffer.data(), centreHz, loHz, hiHz, "dwell", FNewHits,
+                           PanoSlot);
+        OpenOrTrigger(FNewHits, centreHz);
+        if (FPlaySquelch) TriggerPlaySquelch(FNewHits);
+        if (onHits != nullptr) onHits(FNewHits, userData);
+      }
+    }
+
+    for (size_t i = 0; i < FRecorders.size();) {
+      if (!FRecorders[i]->StillActive()) {
+        LogFmt("dwell: closed %s", FormatMHz(FRecorders[i]->ChannelHz()).c_str());
+        FRecorders.erase(FRecorders.begin() + static_cast<std::ptrdiff_t>(i));  // closes its take
+      } else {
+        ++i;
+      }
+    }
+
+    const uint64_t now = FClock.NowMs();
+    if (!FRecorders.empty() || FPlayDemod || FPlayAll) {
+      quietSince = 0;
+    } else if (quietSince == 0) {
+      quietSince = now;
+    } else if (now - quietSince > quietAfter) {
+      result = drQuiet;
+      break;
+    }
+    if (maxDwellMs > 0 && now - t0 > static_cast<uint64_t>(maxDwellMs)) {
+      result = drMaxDwell;
+      break;
+    }
+  }
+  FinishRun(t0);
+  return result;
+}
+
+void TDwellRunner::FinishRun(uint64_t t0) {
+  FRecorders.clear();
+  CloseIf();
+  StopPlayback();
+  const double rate = FScan.SampleRate;
+  if (FSamplesRead <= 0 || rate <= 0) return;
+  const double elapsed = static_cast<double>(FClock.NowMs() - t0) / 1000.0;
+  const double got = static_cast<double>(FSamplesRead) / rate;
+  if (elapsed <= 0.5) return;
+  if (got < 0.98 * elapsed)
+    LogFmt("dwell: NOT keeping up - %.2f s of samples in %.2f s (%.0f %%), the receiver dropped the rest",
+           got, elapsed, 100.0 * got / elapsed);
+  else
+    LogFmt("dwell: real time ok - %.2f s of samples in %.2f s (%.0f %%)", got, elapsed,
+           100.0 * got / elapsed);
+}
+
+void TDwellRunner::OpenOrTrigger(const TChannelHitArray& hits, int64_t centreHz) {
+  const size_t limit = FConfig.MaxParallel > 0 ? static_cast<size_t>(FConfig.MaxParallel) : SIZE_MAX;
+  for (const TChannelHit& hit : hits) {
+    auto it = std::find_if(FRecorders.begin(), FRecorders.end(),
+                           [&](const auto& r) { return r->ChannelHz() == hit.ChannelHz; });
+    if (it != FRecorders.end()) {
+      (*it)->Trigger(hit.SnrDb);
+    } else if (FRecorders.size() < limit) {
+      FRecorders.push_back(TChannelRecorder::CreateWithDemod(FConfig, FRoot, FScan.SampleRate, centreHz,
+                                                             hit.ChannelHz, FClock));
+      FRecorders.back()->Trigger(hit.SnrDb);
+      LogFmt("dwell: opened %s (snr %.1f dB)", FormatMHz(hit.ChannelHz).c_str(), hit.SnrDb);
+    }
+  }
+}
+
+void TDwellRunner::OpenIf(int64_t centreHz) {
+  if (!FConfig.IfRecording) return;
+  const std::string folder = JoinPath(FRoot, "IF");
+  if (!EnsureFolder(folder)) LogFmt("dwell: cannot create IF folder %s", folder.c_str());
+  const int64_t rate = RoundHalfEven(FScan.SampleRate);
+  const std::string name = JoinPath(folder, "IF_" + StripBlanks(FormatMHz(centreHz)) + "_" + TimeStamp() +
+                                                "_" + StripBlanks(FormatHz(rate)) + ".wav");
+  FIfWriter = std::make_unique<TWavWriter>(name, wkIq, static_cast<int32_t>(rate), centreHz);
+  if (FIfWriter->IsOpen()) {
+    LogFmt("dwell: IF recording -> %s (%.1f MB/s)", name.c_str(), FScan.SampleRate * 4.0 / 1048576.0);
+  } else {
+    LogFmt("dwell: cannot open IF file %s", name.c_str());
+    FIfWriter.reset();
+  }
+}
+
+void TDwellRunner::CloseIf() {
+  if (!FIfWriter) return;
+  const std::string name = FIfWriter->FileName();
+  FIfWriter.reset();  // finishes the file
+  uint32_t err = 0;
+  if (!plat::MoveFileNoReplace(name, AppendEndStamp(name), &err))
+    LogFmt("dwell: cannot rename %s (error %u)", name.c_str(), err);
+}
+
+void TDwellRunner::TriggerPlaySquelch(const TChannelHitArray& hits) {
+  const int64_t near = RoundHalfEven(ModulationWidthHz(PlayMode) * 0.5);
+  for (const TChannelHit& hit : hits) {
+    const int64_t d = hit.ChannelHz - FPlayHz;
+    if (d >= -near && d <= near) {
+      FPlaySquelch->Trigger(hit.SnrDb);
+      return;
+    }
+  }
+}
+
+void TDwellRunner::StartPlayback(int64_t centreHz, int64_t loHz, int64_t hiHz, const TChannelHitArray& hits) {
+  StopPlayback();
+  FPlayAll = PlayAllWanted();
+  FPlayHz = 0;
+  if (!FPlayAll && PlayHzRef != nullptr) FPlayHz = PlayHzRef->load();
+  if (!FPlayAll && !(FPlayHz > 0 && loHz <= FPlayHz && FPlayHz <= hiHz)) return;
+
+  const int32_t audioRate = FConfig.AudioRate < 1 ? 48000 : FConfig.AudioRate;
+  FWaveOut = std::make_unique<TWaveOut>(audioRate, audioRate / 48, 6);
+  if (!FWaveOut->Open()) {
+    LogFmt("dwell: cannot open audio output: %s", FWaveOut->LastError().c_str());
+    FWaveOut.reset();
+  }
+  if (FPlayAll) {
+    LogFmt("dwell: playing every open channel of this hop through the scan");
+    return;
+  }
+  FPlayDemod =
+      std::make_unique<TChannelDemod>(FScan.SampleRate, centreHz, FPlayHz, PlayMode, FConfig.AudioRate);
+  FPlaySquelch = std::make_unique<TSquelch>(FConfig.HangTimeMs, false, FClock);
+  TriggerPlaySquelch(hits);
+  SetLevelLanes({FPlayHz});
+  LogFmt("dwell: playing %s through the scan", FormatMHz(FPlayHz).c_str());
+}
+
+void TDwellRunner::StopPlayback() {
+  FWaveOut.reset();
+  FPlayDemod.reset();
+  FPlaySquelch.reset();
+  FPlayAll = false;
+}
+
+void TDwellRunner::MixAndPlay() {
+  int32_t n = 0;
+  for (const auto& rec : FRecorders)
+    if (rec->Active()) n = std::max(n, rec->LastAudioCount());
+  if (n <= 0) return;
+  if (FMixBuffer.size() < static_cast<size_t>(n)) FMixBuffer.resize(static_cast<size_t>(n) + 4096);
+  std::fill(FMixBuffer.begin(), FMixBuffer.begin() + n, 0.0f);
+  for (const auto& rec : FRecorders) {
+    if (!rec->Active() || rec->LastAudio() == nullptr) continue;
+    const int32_t m = std::min(n, rec->LastAudioCount());
+    const float* a = rec->LastAudio();
+    for (int32_t i = 0; i < m; ++i) FMixBuffer[static_cast<size_t>(i)] += a[i];
+    PushLevel(rec->ChannelHz(), a, m);
+  }
+  for (int32_t i = 0; i < n; ++i)
+    FMixBuffer[static_cast<size_t>(i)] = std::clamp(FMixBuffer[static_cast<size_t>(i)], -0.98f, 0.98f);
+  // Without a sound device the mix still publishes its levels; only the write is skipped.
+  if (FWaveOut) FWaveOut->Write(FMixBuffer.data(), n);
+  ++FPlayedBlocks;
+}
