@@ -32,8 +32,13 @@ void TChannelDemod::BuildChain() {
   const double d = -2.0 * Pi * static_cast<double>(FChannelHz - FCentreHz) / FInputRate;
   FPhRe = 1.0;
   FPhIm = 0.0;
-  FStepRe = std::cos(d);
-  FStepIm = std::sin(d);
+  for (int j = 0; j < 4; ++j) {
+    FStepRe[j] = j == 0 ? 1.0 : std::cos(j * d);
+    FStepIm[j] = j == 0 ? 0.0 : std::sin(j * d);
+  }
+  FStep4Re = std::cos(4 * d);
+  FStep4Im = std::sin(4 * d);
+  FGroupPos = 0;
   FRenorm = 0;
 
   // Halve the rate while the channel still fits into half of it.
@@ -105,25 +110,33 @@ void TChannelDemod::EnsureBuffers(int32_t n) {
 void TChannelDemod::Mix(const TComplexF* iq, int32_t n) {
   TComplexF* out = FMixBuf.data();
   double pr = FPhRe, pi = FPhIm;
+  int32_t pos = FGroupPos;
   for (int32_t i = 0; i < n; ++i) {
+    const double sr = pr * FStepRe[pos] - pi * FStepIm[pos];
+    const double si = pr * FStepIm[pos] + pi * FStepRe[pos];
     const double xr = iq[i].Re, xi = iq[i].Im;
-    out[i].Re = static_cast<float>(xr * pr - xi * pi);
-    out[i].Im = static_cast<float>(xr * pi + xi * pr);
-    const double nr = pr * FStepRe - pi * FStepIm;
-    const double ni = pr * FStepIm + pi * FStepRe;
-    pr = nr;
-    pi = ni;
-    if (++FRenorm >= RenormEvery) {
-      FRenorm = 0;
-      const double mag = std::sqrt(pr * pr + pi * pi);
-      if (mag > 1e-12) {
-        pr /= mag;
-        pi /= mag;
+    out[i].Re = static_cast<float>(xr * sr - xi * si);
+    out[i].Im = static_cast<float>(xr * si + xi * sr);
+    if (++pos == 4) {
+      pos = 0;
+      const double nr = pr * FStep4Re - pi * FStep4Im;
+      const double ni = pr * FStep4Im + pi * FStep4Re;
+      pr = nr;
+      pi = ni;
+      FRenorm += 4;
+      if (FRenorm >= RenormEvery) {
+        FRenorm = 0;
+        const double mag = std::sqrt(pr * pr + pi * pi);
+        if (mag > 1e-12) {
+          pr /= mag;
+          pi /= mag;
+        }
       }
     }
   }
   FPhRe = pr;
   FPhIm = pi;
+  FGroupPos = pos;
 }
 
 void TChannelDemod::Demodulate(const TComplexF* x, int32_t m) {

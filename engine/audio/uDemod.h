@@ -62,9 +62,14 @@ class TChannelDemod {
   TModulation FMode;
   int32_t FAudioRate;
 
-  // Oscillator (double precision; renormalised every 1024 samples).
-  double FPhRe = 1.0, FPhIm = 0.0;
-  double FStepRe = 1.0, FStepIm = 0.0;
+  // Oscillator (double precision; renormalised every 1024 samples). The phasor advances four samples
+  // at a time (by step^4) and each sample's phasor is phasor * step^j, j = its place in the group of
+  // four: one dependent multiplication per four samples instead of one per sample. Groups count from
+  // the first sample of the stream, so the mixer's output does not depend on block boundaries.
+  double FPhRe = 1.0, FPhIm = 0.0;  // at the start of the current group
+  double FStepRe[4] = {1.0, 1.0, 1.0, 1.0}, FStepIm[4] = {0.0, 0.0, 0.0, 0.0};  // step^0 .. step^3
+  double FStep4Re = 1.0, FStep4Im = 0.0;
+  int32_t FGroupPos = 0;  // 0..3: the place of the next sample in its group
   int32_t FRenorm = 0;
 
   std::vector<std::unique_ptr<TFirDecim>> FStages;
