@@ -296,6 +296,30 @@ TEST(ScannerThreeTones, SweepFindsExactlyTheThreeChannels) {
   ExpectThreeTones(scanner, hits);
 }
 
+TEST(ScannerThreeTones, SameHitsOnEveryBuild) {
+  // The simulator and the chain compute bit for bit the same on native, Win64 and Win32 builds: the
+  // engines of both widths report the same channels with the same values.
+  auto sim = ThreeToneSim();
+  TScanner scanner(sim);
+  ASSERT_TRUE(scanner.Configure(ThreeToneSettings()));
+  TChannelHitArray hits;
+  ASSERT_TRUE(scanner.Sweep(hits, nullptr, nullptr));
+  const TChannelHit want[3] = {
+      {144312500, 144312500, 59.084903717041016, 0, -85.843887329101562, 144500000},
+      {145187500, 145187500, 59.110506057739258, 0, -85.843887329101562, 144500000},
+      {145737500, 145741294, 57.925901412963867, 0, -85.592483520507812, 145500000},
+  };
+  ASSERT_EQ(hits.size(), 3u) << Describe(hits);
+  for (size_t i = 0; i < 3; ++i) {
+    EXPECT_EQ(hits[i].ChannelHz, want[i].ChannelHz) << i;
+    EXPECT_EQ(hits[i].PeakHz, want[i].PeakHz) << i;
+    EXPECT_EQ(hits[i].SnrDb, want[i].SnrDb) << i;
+    EXPECT_EQ(hits[i].NoiseDb, want[i].NoiseDb) << i;
+    EXPECT_EQ(hits[i].PowerDb, hits[i].NoiseDb + hits[i].SnrDb) << i;
+    EXPECT_EQ(hits[i].HopCenterHz, want[i].HopCenterHz) << i;
+  }
+}
+
 TEST(ScannerThreeTones, TheLastHopIsTheLatestFrameAndEveryHopIsInThePanorama) {
   auto sim = ThreeToneSim();
   TScanner scanner(sim);
