@@ -58,11 +58,22 @@ TFftPlan::TFftPlan(int32_t wantedSize) {
     }
     r += m;
   }
-  for (int32_t i = 0; i < n; ++i) {
+  // Plans beyond 4096 points leave the first-level cache: their swaps go in tiles where the top and
+  // bottom 3 index bits vary fastest, so each tile touches 8 whole cache lines on either side
+  // instead of striding over the whole block. Smaller plans swap in plain order.
+  auto addPair = [this](int32_t i) {
     if (i < BitReverse[i]) {
       SwapPairs.push_back(uint32_t(i));
       SwapPairs.push_back(uint32_t(BitReverse[i]));
     }
+  };
+  if (Bits > 12) {
+    const int32_t midCount = n >> 6;
+    for (int32_t mid = 0; mid < midCount; ++mid)
+      for (int32_t hi = 0; hi < 8; ++hi)
+        for (int32_t lo = 0; lo < 8; ++lo) addPair((hi << (Bits - 3)) | (mid << 3) | lo);
+  } else {
+    for (int32_t i = 0; i < n; ++i) addPair(i);
   }
 
   // Radix-2 stage factors: stage a at a - 1, angle -pi k / a.
@@ -140,10 +151,29 @@ void TFftPlan::Permute(TComplexF* samples) const {
 }
 
 // The twiddle-free first pass: radix-4 over groups of 4 (even Bits) or radix-2 over pairs (odd).
+template <bool UseSimd>
 void TFftPlan::FirstPasses(TComplexF* samples) const {
   const int32_t n = Size;
   if (Bits % 2 == 0) {
-    for (int32_t b = 0; b < n; b += 4) {
+    int32_t b = 0;
+#if TALV_FFT_SSE2
+    // The same operations as the scalar loop below, one group of four per two registers.
+    const __m128 negTop = _mm_castsi128_ps(_mm_set_epi32(int(0x80000000), 0, 0, 0));
+    for (; UseSimd && b < n; b += 4) {
+      const __m128 lo = _mm_loadu_ps(&samples[b].Re);      // x0 x1
+      const __m128 hi = _mm_loadu_ps(&samples[b + 2].Re);  // x2 x3
+      const __m128 p = _mm_movelh_ps(lo, hi);              // x0 x2
+      const __m128 q = _mm_movehl_ps(hi, lo);              // x1 x3
+      const __m128 sum = _mm_add_ps(p, q);                 // t0 t2
+      __m128 dif = _mm_sub_ps(p, q);                       // t1 (x2 - x3)
+      dif = _mm_xor_ps(_mm_shuffle_ps(dif, dif, 0xB4), negTop);  // t1 -i(x2 - x3)
+      const __m128 u = _mm_movelh_ps(sum, dif);            // t0 t1
+      const __m128 v = _mm_movehl_ps(dif, sum);            // t2 t3
+      _mm_storeu_ps(&samples[b].Re, _mm_add_ps(u, v));     // y0 y1
+      _mm_storeu_ps(&samples[b + 2].Re, _mm_sub_ps(u, v));  // y2 y3
+    }
+#endif
+    for (; b < n; b += 4) {
       const TComplexF x0 = samples[b], x1 = samples[b + 1], x2 = samples[b + 2], x3 = samples[b + 3];
       const TComplexF t0 = Add(x0, x1), t1 = Sub(x0, x1), t2 = Add(x2, x3);
       const TComplexF t3 = MulMinusI(Sub(x2, x3));
@@ -153,7 +183,20 @@ void TFftPlan::FirstPasses(TComplexF* samples) const {
       samples[b + 3] = Sub(t1, t3);
     }
   } else {
-    for (int32_t b = 0; b < n; b += 2) {
+    int32_t b = 0;
+#if TALV_FFT_SSE2
+    for (; UseSimd && b + 4 <= n; b += 4) {
+      const __m128 lo = _mm_loadu_ps(&samples[b].Re);      // x0 x1
+      const __m128 hi = _mm_loadu_ps(&samples[b + 2].Re);  // x2 x3
+      const __m128 p = _mm_movelh_ps(lo, hi);              // x0 x2
+      const __m128 q = _mm_movehl_ps(hi, lo);              // x1 x3
+      const __m128 sum = _mm_add_ps(p, q);
+      const __m128 dif = _mm_sub_ps(p, q);
+      _mm_storeu_ps(&samples[b].Re, _mm_movelh_ps(sum, dif));
+      _mm_storeu_ps(&samples[b + 2].Re, _mm_movehl_ps(dif, sum));
+    }
+#endif
+    for (; b < n; b += 2) {
       const TComplexF x0 = samples[b], x1 = samples[b + 1];
       samples[b] = Add(x0, x1);
       samples[b + 1] = Sub(x0, x1);
@@ -226,12 +269,12 @@ void TFftPlan::Radix4Passes(TComplexF* samples) const {
 
 void TFftPlan::Execute(TComplexF* samples) const {
   Permute(samples);
-  FirstPasses(samples);
+  FirstPasses<true>(samples);
   Radix4Passes<true>(samples);
 }
 
 void TFftPlan::ExecutePortable(TComplexF* samples) const {
   Permute(samples);
-  FirstPasses(samples);
+  FirstPasses<false>(samples);
   Radix4Passes<false>(samples);
 }

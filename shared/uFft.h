@@ -54,6 +54,7 @@ class TFftPlan {
   std::vector<size_t> Radix4Offsets;  // where each pass's rows begin, indexed by pass number
 
   void Permute(TComplexF* samples) const;
+  template <bool UseSimd>
   void FirstPasses(TComplexF* samples) const;
   template <bool UseSimd>
   void Radix4Passes(TComplexF* samples) const;

@@ -1,0 +1,15 @@
+#!/usr/bin/env bash
+# bench.sh [benchmark options]: builds kind "bench" (native, release, with the benchmarks) and runs
+# talv_bench on one core, 5 repetitions each, then prints the table of ours / peer ratios.
+# Extra options go to Google Benchmark, e.g. --benchmark_filter=fft.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+"$root/scripts/build.sh" bench >/dev/null
+bench="$root/build/bench/bin/talv_bench"
+pin=()
+if command -v taskset >/dev/null 2>&1; then
+  # One core: the last one this process may run on.
+  core=$(taskset -cp $$ | sed 's/.*: //; s/.*[,-]//')
+  pin=(taskset -c "$core")
+fi
+exec "${pin[@]}" "$bench" --benchmark_repetitions=5 --benchmark_report_aggregates_only=true "$@"
