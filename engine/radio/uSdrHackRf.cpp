@@ -6,8 +6,8 @@
 #include <mutex>
 
 #include "pDynLib.h"
-#include "pSystem.h"
 #include "uLog.h"
+#include "uTalvConfig.h"
 
 namespace {
 
@@ -49,28 +49,34 @@ struct THackRfBinding {
   THackRfStopRx StopRx = nullptr;
   THackRfIsStreaming IsStreaming = nullptr;
 
+  // Export names in binding order, with the slot each one fills.
+  template <typename TVisit>
+  void ForEachExport(TVisit visit) {
+    visit("hackrf_init", Init);
+    visit("hackrf_exit", Exit);
+    visit("hackrf_device_list", DeviceList);
+    visit("hackrf_device_list_free", DeviceListFree);
+    visit("hackrf_usb_board_id_name", UsbBoardIdName);
+    visit("hackrf_error_name", ErrorName);
+    visit("hackrf_open", Open);
+    visit("hackrf_open_by_serial", OpenBySerial);
+    visit("hackrf_device_list_open", DeviceListOpen);
+    visit("hackrf_close", Close);
+    visit("hackrf_set_freq", SetFreq);
+    visit("hackrf_set_sample_rate", SetSampleRate);
+    visit("hackrf_set_baseband_filter_bandwidth", SetBasebandFilterBandwidth);
+    visit("hackrf_compute_baseband_filter_bw", ComputeBasebandFilterBw);
+    visit("hackrf_set_lna_gain", SetLnaGain);
+    visit("hackrf_set_vga_gain", SetVgaGain);
+    visit("hackrf_set_amp_enable", SetAmpEnable);
+    visit("hackrf_set_antenna_enable", SetAntennaEnable);
+    visit("hackrf_start_rx", StartRx);
+    visit("hackrf_stop_rx", StopRx);
+    visit("hackrf_is_streaming", IsStreaming);
+  }
+
   void Bind() {
-    plat::BindDynLib(Lib, "hackrf_init", Init);
-    plat::BindDynLib(Lib, "hackrf_exit", Exit);
-    plat::BindDynLib(Lib, "hackrf_device_list", DeviceList);
-    plat::BindDynLib(Lib, "hackrf_device_list_free", DeviceListFree);
-    plat::BindDynLib(Lib, "hackrf_usb_board_id_name", UsbBoardIdName);
-    plat::BindDynLib(Lib, "hackrf_error_name", ErrorName);
-    plat::BindDynLib(Lib, "hackrf_open", Open);
-    plat::BindDynLib(Lib, "hackrf_open_by_serial", OpenBySerial);
-    plat::BindDynLib(Lib, "hackrf_device_list_open", DeviceListOpen);
-    plat::BindDynLib(Lib, "hackrf_close", Close);
-    plat::BindDynLib(Lib, "hackrf_set_freq", SetFreq);
-    plat::BindDynLib(Lib, "hackrf_set_sample_rate", SetSampleRate);
-    plat::BindDynLib(Lib, "hackrf_set_baseband_filter_bandwidth", SetBasebandFilterBandwidth);
-    plat::BindDynLib(Lib, "hackrf_compute_baseband_filter_bw", ComputeBasebandFilterBw);
-    plat::BindDynLib(Lib, "hackrf_set_lna_gain", SetLnaGain);
-    plat::BindDynLib(Lib, "hackrf_set_vga_gain", SetVgaGain);
-    plat::BindDynLib(Lib, "hackrf_set_amp_enable", SetAmpEnable);
-    plat::BindDynLib(Lib, "hackrf_set_antenna_enable", SetAntennaEnable);
-    plat::BindDynLib(Lib, "hackrf_start_rx", StartRx);
-    plat::BindDynLib(Lib, "hackrf_stop_rx", StopRx);
-    plat::BindDynLib(Lib, "hackrf_is_streaming", IsStreaming);
+    ForEachExport([this](const char* name, auto& fn) { plat::BindDynLib(Lib, name, fn); });
   }
 
   // Back to "never tried": hackrf_exit when initialised, release the library, forget every export.
@@ -79,27 +85,7 @@ struct THackRfBinding {
     Initialised = false;
     if (Lib) plat::FreeDynLib(Lib);
     Lib = nullptr;
-    Init = nullptr;
-    Exit = nullptr;
-    DeviceList = nullptr;
-    DeviceListFree = nullptr;
-    UsbBoardIdName = nullptr;
-    ErrorName = nullptr;
-    Open = nullptr;
-    OpenBySerial = nullptr;
-    DeviceListOpen = nullptr;
-    Close = nullptr;
-    SetFreq = nullptr;
-    SetSampleRate = nullptr;
-    SetBasebandFilterBandwidth = nullptr;
-    ComputeBasebandFilterBw = nullptr;
-    SetLnaGain = nullptr;
-    SetVgaGain = nullptr;
-    SetAmpEnable = nullptr;
-    SetAntennaEnable = nullptr;
-    StartRx = nullptr;
-    StopRx = nullptr;
-    IsStreaming = nullptr;
+    ForEachExport([](const char*, auto& fn) { fn = nullptr; });
   }
 
   // End of the process: the library's own clean-up when it was initialised; it stays loaded.
@@ -111,13 +97,6 @@ struct THackRfBinding {
 THackRfBinding& Hrf() {
   static THackRfBinding binding;
   return binding;
-}
-
-std::string LibraryFolder(const std::string& override) {
-  if (override.empty()) return plat::ModuleDir();
-  std::string dir = override;
-  if (dir.back() != '/' && dir.back() != plat::PathSeparator()) dir += plat::PathSeparator();
-  return dir;
 }
 
 const char* LibraryName() {
@@ -136,7 +115,8 @@ void LoadHackRfLibrary() {
   if (b.Attempted) return;
   b.Attempted = true;
 
-  std::string dir = LibraryFolder(b.FolderOverride);
+  // The program's folder (or the one a test named) first, then the system's search.
+  std::string dir = b.FolderOverride.empty() ? ExeDir() : JoinPath(b.FolderOverride, "");
 #ifdef _WIN32
   const char* names[] = {"hackrf.dll", "libhackrf.dll"};
   const char* searchText = " and PATH)";
@@ -145,7 +125,7 @@ void LoadHackRfLibrary() {
   const char* searchText = " and the library path)";
 #endif
   for (const char* name : names)
-    if (!b.Lib && !dir.empty()) b.Lib = plat::LoadDynLib(dir + name);
+    if (!b.Lib && !dir.empty()) b.Lib = plat::LoadDynLib(JoinPath(dir, name));
   for (const char* name : names)
     if (!b.Lib) b.Lib = plat::LoadDynLib(name);
   // Failures are logged by the Open that reports them.
@@ -167,6 +147,16 @@ void LoadHackRfLibrary() {
   b.Initialised = true;
   b.LoadError.clear();
   LogFmt("hackrf: library loaded");
+}
+
+std::vector<std::string> HackRfMissingExports() {
+  LoadHackRfLibrary();
+  std::vector<std::string> missing;
+  std::lock_guard<std::mutex> guard(Hrf().Lock);
+  Hrf().ForEachExport([&](const char* name, auto& fn) {
+    if (!fn) missing.push_back(name);
+  });
+  return missing;
 }
 
 bool HackRfAvailable() {

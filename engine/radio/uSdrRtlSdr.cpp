@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "pDynLib.h"
-#include "pSystem.h"
 #include "uLog.h"
+#include "uTalvConfig.h"
 
 namespace {
 
@@ -47,61 +47,42 @@ struct TRtlBinding {
   TRtlReadAsync ReadAsync = nullptr;
   TRtlCancelAsync CancelAsync = nullptr;
 
-  void Unbind() {
-    GetDeviceCount = nullptr;
-    GetDeviceName = nullptr;
-    GetDeviceUsbStrings = nullptr;
-    Open = nullptr;
-    Close = nullptr;
-    SetCenterFreq = nullptr;
-    GetCenterFreq = nullptr;
-    SetSampleRate = nullptr;
-    GetSampleRate = nullptr;
-    SetTunerGainMode = nullptr;
-    SetTunerGain = nullptr;
-    GetTunerGains = nullptr;
-    SetAgcMode = nullptr;
-    SetFreqCorrection = nullptr;
-    SetTunerBandwidth = nullptr;
-    ResetBuffer = nullptr;
-    ReadSync = nullptr;
-    ReadAsync = nullptr;
-    CancelAsync = nullptr;
+  // Export names in binding order, with the slot each one fills.
+  template <typename TVisit>
+  void ForEachExport(TVisit visit) {
+    visit("rtlsdr_get_device_count", GetDeviceCount);
+    visit("rtlsdr_get_device_name", GetDeviceName);
+    visit("rtlsdr_get_device_usb_strings", GetDeviceUsbStrings);
+    visit("rtlsdr_open", Open);
+    visit("rtlsdr_close", Close);
+    visit("rtlsdr_set_center_freq", SetCenterFreq);
+    visit("rtlsdr_get_center_freq", GetCenterFreq);
+    visit("rtlsdr_set_sample_rate", SetSampleRate);
+    visit("rtlsdr_get_sample_rate", GetSampleRate);
+    visit("rtlsdr_set_tuner_gain_mode", SetTunerGainMode);
+    visit("rtlsdr_set_tuner_gain", SetTunerGain);
+    visit("rtlsdr_get_tuner_gains", GetTunerGains);
+    visit("rtlsdr_set_agc_mode", SetAgcMode);
+    visit("rtlsdr_set_freq_correction", SetFreqCorrection);
+    visit("rtlsdr_set_tuner_bandwidth", SetTunerBandwidth);
+    visit("rtlsdr_reset_buffer", ResetBuffer);
+    visit("rtlsdr_read_sync", ReadSync);
+    visit("rtlsdr_read_async", ReadAsync);
+    visit("rtlsdr_cancel_async", CancelAsync);
   }
 
   void Bind() {
-    plat::BindDynLib(Lib, "rtlsdr_get_device_count", GetDeviceCount);
-    plat::BindDynLib(Lib, "rtlsdr_get_device_name", GetDeviceName);
-    plat::BindDynLib(Lib, "rtlsdr_get_device_usb_strings", GetDeviceUsbStrings);
-    plat::BindDynLib(Lib, "rtlsdr_open", Open);
-    plat::BindDynLib(Lib, "rtlsdr_close", Close);
-    plat::BindDynLib(Lib, "rtlsdr_set_center_freq", SetCenterFreq);
-    plat::BindDynLib(Lib, "rtlsdr_get_center_freq", GetCenterFreq);
-    plat::BindDynLib(Lib, "rtlsdr_set_sample_rate", SetSampleRate);
-    plat::BindDynLib(Lib, "rtlsdr_get_sample_rate", GetSampleRate);
-    plat::BindDynLib(Lib, "rtlsdr_set_tuner_gain_mode", SetTunerGainMode);
-    plat::BindDynLib(Lib, "rtlsdr_set_tuner_gain", SetTunerGain);
-    plat::BindDynLib(Lib, "rtlsdr_get_tuner_gains", GetTunerGains);
-    plat::BindDynLib(Lib, "rtlsdr_set_agc_mode", SetAgcMode);
-    plat::BindDynLib(Lib, "rtlsdr_set_freq_correction", SetFreqCorrection);
-    plat::BindDynLib(Lib, "rtlsdr_set_tuner_bandwidth", SetTunerBandwidth);
-    plat::BindDynLib(Lib, "rtlsdr_reset_buffer", ResetBuffer);
-    plat::BindDynLib(Lib, "rtlsdr_read_sync", ReadSync);
-    plat::BindDynLib(Lib, "rtlsdr_read_async", ReadAsync);
-    plat::BindDynLib(Lib, "rtlsdr_cancel_async", CancelAsync);
+    ForEachExport([this](const char* name, auto& fn) { plat::BindDynLib(Lib, name, fn); });
+  }
+
+  void Unbind() {
+    ForEachExport([](const char*, auto& fn) { fn = nullptr; });
   }
 };
 
 TRtlBinding& Rtl() {
   static TRtlBinding binding;
   return binding;
-}
-
-std::string LibraryFolder(const std::string& override) {
-  if (override.empty()) return plat::ModuleDir();
-  std::string dir = override;
-  if (dir.back() != '/' && dir.back() != plat::PathSeparator()) dir += plat::PathSeparator();
-  return dir;
 }
 
 }  // namespace
@@ -120,7 +101,8 @@ void LoadRtlSdrLibrary() {
   if (b.Attempted) return;
   b.Attempted = true;
 
-  std::string dir = LibraryFolder(b.FolderOverride);
+  // The program's folder (or the one a test named) first, then the system's search.
+  std::string dir = b.FolderOverride.empty() ? ExeDir() : JoinPath(b.FolderOverride, "");
 #ifdef _WIN32
   const char* names[] = {"rtlsdr.dll", "librtlsdr.dll"};
   const char* searchText = " and PATH)";
@@ -128,9 +110,8 @@ void LoadRtlSdrLibrary() {
   const char* names[] = {"librtlsdr.so.0"};
   const char* searchText = " and the library path)";
 #endif
-  // The program's folder first, then the system's search.
   for (const char* name : names)
-    if (!b.Lib && !dir.empty()) b.Lib = plat::LoadDynLib(dir + name);
+    if (!b.Lib && !dir.empty()) b.Lib = plat::LoadDynLib(JoinPath(dir, name));
   for (const char* name : names)
     if (!b.Lib) b.Lib = plat::LoadDynLib(name);
   if (!b.Lib) {
@@ -150,6 +131,16 @@ void LoadRtlSdrLibrary() {
   }
   b.LoadError.clear();
   LogFmt("rtlsdr: library loaded");
+}
+
+std::vector<std::string> RtlSdrMissingExports() {
+  LoadRtlSdrLibrary();
+  std::vector<std::string> missing;
+  std::lock_guard<std::mutex> guard(Rtl().Lock);
+  Rtl().ForEachExport([&](const char* name, auto& fn) {
+    if (!fn) missing.push_back(name);
+  });
+  return missing;
 }
 
 bool RtlSdrAvailable() {
