@@ -19,6 +19,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "pClock.h"
 #include "uRing.h"
@@ -81,6 +82,8 @@ bool HackRfAvailable();
 std::string HackRfLoadError();
 // Every connected HackRF, in the library's order; empty without the library.
 TSdrDeviceInfoArray EnumerateHackRf();
+// Names of the library's exports that are not bound (all 21 when the library is not loaded).
+std::vector<std::string> HackRfMissingExports();
 // The status as a decimal number, or the library's name for it followed by " (" number ")".
 std::string HackRfErrorText(int status);
 

@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "pThread.h"
 #include "uSdrIntf.h"
@@ -62,6 +63,8 @@ bool RtlSdrAvailable();
 std::string RtlSdrLoadError();
 // Every connected receiver, in the library's order; empty without the library.
 TSdrDeviceInfoArray EnumerateRtlSdr();
+// Names of the library's exports that are not bound (all 19 when the library is not loaded).
+std::vector<std::string> RtlSdrMissingExports();
 
 // For tests: forget the binding (releasing the library) and look in `folder` instead of the program's
 // folder at the next load. An empty folder restores the program's folder. No receiver may be open.
