@@ -231,7 +231,9 @@ void SplitHackRfGain(int32_t totalDb, int32_t& lna, int32_t& vga) {
 
 THackRfDevice::THackRfDevice(plat::IClock& clock) : FClock(clock) {}
 
-THackRfDevice::~THackRfDevice() { Close(); }
+THackRfDevice::~THackRfDevice() {
+  Close();
+}
 
 bool THackRfDevice::Fail(const std::string& text) {
   FLastError = text;
@@ -275,8 +277,9 @@ bool THackRfDevice::Open(int32_t index) {
   return true;
 }
 
-bool THackRfDevice::OpenBySerial(const std::string& serial, int32_t index, std::shared_ptr<THackRfDevice>& device,
-                                 std::string& error, plat::IClock& clock) {
+bool THackRfDevice::OpenBySerial(const std::string& serial, int32_t index,
+                                 std::shared_ptr<THackRfDevice>& device, std::string& error,
+                                 plat::IClock& clock) {
   device.reset();
   error.clear();
   if (!HackRfAvailable()) {
@@ -367,7 +370,8 @@ bool THackRfDevice::SetSampleRate(double samplesPerSecond) {
   double rate = samplesPerSecond;
   if (!FDev || !b.SetSampleRate) return Fail("not open");
   if (!(rate >= 2000000))  // also NaN
-    return Fail(Fmt("HackRF cannot sample below %.0f S/s (asked for %.0f) - raise Sample Rate", 2000000.0, rate));
+    return Fail(
+        Fmt("HackRF cannot sample below %.0f S/s (asked for %.0f) - raise Sample Rate", 2000000.0, rate));
   if (rate > 20000000) return Fail(Fmt("HackRF cannot sample above %.0f S/s", 20000000.0));
   int status = b.SetSampleRate(FDev, rate);
   if (status != 0) return Fail("hackrf_set_sample_rate failed: " + HackRfErrorText(status));
@@ -507,7 +511,8 @@ bool THackRfDevice::ReadSync(uint8_t* buffer, int32_t count, int32_t& bytesRead)
   if (overflows != FOverflowsReported || odd != FOddReported) {
     FOverflowsReported = overflows;
     FOddReported = odd;
-    LogFmt("hackrf: %d ring overflow(s), %d odd transfer(s) at %.0f S/s", int(overflows), int(odd), FSampleRate);
+    LogFmt("hackrf: %d ring overflow(s), %d odd transfer(s) at %.0f S/s", int(overflows), int(odd),
+           FSampleRate);
   }
   if (total == 0) return Fail("no samples from the HackRF within the timeout");
   bytesRead = total;

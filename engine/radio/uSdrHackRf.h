@@ -61,7 +61,8 @@ typedef const char*(TALV_HACKRF_CALL* THackRfUsbBoardIdName)(uint32_t usbBoardId
 typedef const char*(TALV_HACKRF_CALL* THackRfErrorName)(int status);
 typedef int(TALV_HACKRF_CALL* THackRfOpen)(hackrf_device** device);
 typedef int(TALV_HACKRF_CALL* THackRfOpenBySerial)(const char* serial, hackrf_device** device);
-typedef int(TALV_HACKRF_CALL* THackRfDeviceListOpen)(THackRfDeviceList* list, int idx, hackrf_device** device);
+typedef int(TALV_HACKRF_CALL* THackRfDeviceListOpen)(THackRfDeviceList* list, int idx,
+                                                     hackrf_device** device);
 typedef int(TALV_HACKRF_CALL* THackRfClose)(hackrf_device* device);
 typedef int(TALV_HACKRF_CALL* THackRfSetFreq)(hackrf_device* device, const uint64_t hz);
 typedef int(TALV_HACKRF_CALL* THackRfSetSampleRate)(hackrf_device* device, const double rate);
@@ -71,7 +72,8 @@ typedef int(TALV_HACKRF_CALL* THackRfSetLnaGain)(hackrf_device* device, uint32_t
 typedef int(TALV_HACKRF_CALL* THackRfSetVgaGain)(hackrf_device* device, uint32_t db);
 typedef int(TALV_HACKRF_CALL* THackRfSetAmpEnable)(hackrf_device* device, const uint8_t on);
 typedef int(TALV_HACKRF_CALL* THackRfSetAntennaEnable)(hackrf_device* device, const uint8_t on);
-typedef int(TALV_HACKRF_CALL* THackRfStartRx)(hackrf_device* device, THackRfSampleBlockCb callback, void* ctx);
+typedef int(TALV_HACKRF_CALL* THackRfStartRx)(hackrf_device* device, THackRfSampleBlockCb callback,
+                                              void* ctx);
 typedef int(TALV_HACKRF_CALL* THackRfStopRx)(hackrf_device* device);
 typedef int(TALV_HACKRF_CALL* THackRfIsStreaming)(hackrf_device* device);
 

@@ -195,7 +195,9 @@ TSdrDeviceInfoArray EnumerateRtlSdr() {
 
 TRtlSdrDevice::TRtlSdrDevice() = default;
 
-TRtlSdrDevice::~TRtlSdrDevice() { Close(); }
+TRtlSdrDevice::~TRtlSdrDevice() {
+  Close();
+}
 
 bool TRtlSdrDevice::Fail(const std::string& text) {
   FLastError = text;

@@ -33,7 +33,8 @@ typedef void(TALV_RTL_CALL* TRtlReadAsyncCb)(unsigned char* buf, uint32_t len, v
 
 typedef uint32_t(TALV_RTL_CALL* TRtlGetDeviceCount)(void);
 typedef const char*(TALV_RTL_CALL* TRtlGetDeviceName)(uint32_t index);
-typedef int(TALV_RTL_CALL* TRtlGetDeviceUsbStrings)(uint32_t index, char* manufact, char* product, char* serial);
+typedef int(TALV_RTL_CALL* TRtlGetDeviceUsbStrings)(uint32_t index, char* manufact, char* product,
+                                                    char* serial);
 typedef int(TALV_RTL_CALL* TRtlOpen)(rtlsdr_dev_t** dev, uint32_t index);
 typedef int(TALV_RTL_CALL* TRtlClose)(rtlsdr_dev_t* dev);
 typedef int(TALV_RTL_CALL* TRtlSetCenterFreq)(rtlsdr_dev_t* dev, uint32_t freq);

@@ -10,7 +10,8 @@
 
 #define API __declspec(dllexport) __cdecl
 /* The process environment as the system keeps it (the C run-time's copy misses later changes). */
-__declspec(dllimport) unsigned long __stdcall GetEnvironmentVariableA(const char* name, char* value, unsigned long size);
+__declspec(dllimport) unsigned long __stdcall GetEnvironmentVariableA(const char* name, char* value,
+                                                                      unsigned long size);
 
 typedef struct {
   void* device;
@@ -31,9 +32,27 @@ typedef struct {
 typedef int(__cdecl* rx_cb)(transfer_t*);
 
 enum {
-  FAKE_INITS, FAKE_EXITS, FAKE_COUNT, FAKE_OPENED_INDEX, FAKE_CLOSES, FAKE_FREQ, FAKE_RATE_X1000, FAKE_BW,
-  FAKE_LNA, FAKE_VGA, FAKE_AMP, FAKE_ANTENNA, FAKE_LNA_STATUS, FAKE_FREQ_STATUS, FAKE_BW_STATUS,
-  FAKE_RX_STARTS, FAKE_RX_STOPS, FAKE_LISTS, FAKE_LIST_FREES, FAKE_START_STATUS, FAKE_KEYS
+  FAKE_INITS,
+  FAKE_EXITS,
+  FAKE_COUNT,
+  FAKE_OPENED_INDEX,
+  FAKE_CLOSES,
+  FAKE_FREQ,
+  FAKE_RATE_X1000,
+  FAKE_BW,
+  FAKE_LNA,
+  FAKE_VGA,
+  FAKE_AMP,
+  FAKE_ANTENNA,
+  FAKE_LNA_STATUS,
+  FAKE_FREQ_STATUS,
+  FAKE_BW_STATUS,
+  FAKE_RX_STARTS,
+  FAKE_RX_STOPS,
+  FAKE_LISTS,
+  FAKE_LIST_FREES,
+  FAKE_START_STATUS,
+  FAKE_KEYS
 };
 static int64_t g[FAKE_KEYS] = {0};
 static int g_device[4];
@@ -42,8 +61,12 @@ static void* g_ctx = 0;
 static char g_serials[4][40] = {"0000000000000000457863c8235a3c4f", "0000000000000000457863c8235a3c50",
                                 "0000000000000000457863c8235a3c51", "0000000000000000457863c8235a3c52"};
 
-API int64_t fake_hackrf_get(int key) { return key >= 0 && key < FAKE_KEYS ? g[key] : -1; }
-API void fake_hackrf_control(int key, int64_t value) { if (key >= 0 && key < FAKE_KEYS) g[key] = value; }
+API int64_t fake_hackrf_get(int key) {
+  return key >= 0 && key < FAKE_KEYS ? g[key] : -1;
+}
+API void fake_hackrf_control(int key, int64_t value) {
+  if (key >= 0 && key < FAKE_KEYS) g[key] = value;
+}
 API int fake_hackrf_deliver(uint8_t* data, int length) {
   transfer_t t;
   if (!g_cb) return -1;
@@ -63,7 +86,10 @@ API int hackrf_init(void) {
   if (g[FAKE_COUNT] == 0 && g[FAKE_INITS] == 1) g[FAKE_COUNT] = 1;
   return n > 0 && n < sizeof status ? atoi(status) : 0;
 }
-API int hackrf_exit(void) { g[FAKE_EXITS]++; return 0; }
+API int hackrf_exit(void) {
+  g[FAKE_EXITS]++;
+  return 0;
+}
 #ifndef FAKE_NO_DEVICE_LIST
 static uint32_t g_boards[4] = {0x6089, 0x6089, 0x604B, 0x6089};
 API device_list_t* hackrf_device_list(void) {
@@ -79,13 +105,21 @@ API device_list_t* hackrf_device_list(void) {
   return list;
 }
 #endif
-API void hackrf_device_list_free(device_list_t* list) { g[FAKE_LIST_FREES]++; free(list); }
-API const char* hackrf_usb_board_id_name(uint32_t id) { return id == 0x6089 ? "HackRF One" : id == 0x604B ? "Jawbreaker" : "unknown"; }
+API void hackrf_device_list_free(device_list_t* list) {
+  g[FAKE_LIST_FREES]++;
+  free(list);
+}
+API const char* hackrf_usb_board_id_name(uint32_t id) {
+  return id == 0x6089 ? "HackRF One" : id == 0x604B ? "Jawbreaker" : "unknown";
+}
 API const char* hackrf_error_name(int status) {
   switch (status) {
-    case -5: return "HACKRF_ERROR_NOT_FOUND";
-    case -1000: return "HACKRF_ERROR_STREAMING_THREAD_ERR";
-    default: return 0;
+    case -5:
+      return "HACKRF_ERROR_NOT_FOUND";
+    case -1000:
+      return "HACKRF_ERROR_STREAMING_THREAD_ERR";
+    default:
+      return 0;
   }
 }
 API int hackrf_open(void** dev) {
@@ -110,27 +144,44 @@ API int hackrf_device_list_open(device_list_t* list, int idx, void** dev) {
   *dev = &g_device[idx];
   return 0;
 }
-API int hackrf_close(void* dev) { g[FAKE_CLOSES]++; return 0; }
+API int hackrf_close(void* dev) {
+  g[FAKE_CLOSES]++;
+  return 0;
+}
 API int hackrf_set_freq(void* dev, uint64_t hz) {
   if (g[FAKE_FREQ_STATUS]) return (int)g[FAKE_FREQ_STATUS];
   g[FAKE_FREQ] = (int64_t)hz;
   return 0;
 }
-API int hackrf_set_sample_rate(void* dev, double rate) { g[FAKE_RATE_X1000] = (int64_t)(rate * 1000); return 0; }
+API int hackrf_set_sample_rate(void* dev, double rate) {
+  g[FAKE_RATE_X1000] = (int64_t)(rate * 1000);
+  return 0;
+}
 API int hackrf_set_baseband_filter_bandwidth(void* dev, uint32_t hz) {
   if (g[FAKE_BW_STATUS]) return (int)g[FAKE_BW_STATUS];
   g[FAKE_BW] = hz;
   return 0;
 }
-API uint32_t hackrf_compute_baseband_filter_bw(uint32_t hz) { return hz * 3 / 4 / 250000 * 250000; }
+API uint32_t hackrf_compute_baseband_filter_bw(uint32_t hz) {
+  return hz * 3 / 4 / 250000 * 250000;
+}
 API int hackrf_set_lna_gain(void* dev, uint32_t db) {
   if (g[FAKE_LNA_STATUS]) return (int)g[FAKE_LNA_STATUS];
   g[FAKE_LNA] = db;
   return 0;
 }
-API int hackrf_set_vga_gain(void* dev, uint32_t db) { g[FAKE_VGA] = db; return 0; }
-API int hackrf_set_amp_enable(void* dev, uint8_t on) { g[FAKE_AMP] = on; return 0; }
-API int hackrf_set_antenna_enable(void* dev, uint8_t on) { g[FAKE_ANTENNA] = on; return 0; }
+API int hackrf_set_vga_gain(void* dev, uint32_t db) {
+  g[FAKE_VGA] = db;
+  return 0;
+}
+API int hackrf_set_amp_enable(void* dev, uint8_t on) {
+  g[FAKE_AMP] = on;
+  return 0;
+}
+API int hackrf_set_antenna_enable(void* dev, uint8_t on) {
+  g[FAKE_ANTENNA] = on;
+  return 0;
+}
 API int hackrf_start_rx(void* dev, rx_cb cb, void* ctx) {
   if (g[FAKE_START_STATUS]) return (int)g[FAKE_START_STATUS];
   g[FAKE_RX_STARTS]++;
@@ -138,5 +189,12 @@ API int hackrf_start_rx(void* dev, rx_cb cb, void* ctx) {
   g_ctx = ctx;
   return 0;
 }
-API int hackrf_stop_rx(void* dev) { g[FAKE_RX_STOPS]++; g_cb = 0; g_ctx = 0; return 0; }
-API int hackrf_is_streaming(void* dev) { return g_cb ? 1 : 0; }
+API int hackrf_stop_rx(void* dev) {
+  g[FAKE_RX_STOPS]++;
+  g_cb = 0;
+  g_ctx = 0;
+  return 0;
+}
+API int hackrf_is_streaming(void* dev) {
+  return g_cb ? 1 : 0;
+}

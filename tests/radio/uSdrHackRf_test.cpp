@@ -22,14 +22,34 @@ namespace {
 
 #ifdef TALV_HAVE_HACKRF_HEADER
 // The library's own types mapped to the ones we declare; everything else must match exactly.
-template <typename T> struct TOurs { using Type = T; };
-template <> struct TOurs<hackrf_transfer*> { using Type = THackRfTransfer*; };
-template <> struct TOurs<hackrf_device_list_t*> { using Type = THackRfDeviceList*; };
-template <> struct TOurs<hackrf_sample_block_cb_fn> { using Type = THackRfSampleBlockCb; };
-template <> struct TOurs<enum hackrf_usb_board_id> { using Type = uint32_t; };
-template <> struct TOurs<enum hackrf_error> { using Type = int; };
-template <typename F> struct TOursFn;
-template <typename R, typename... A> struct TOursFn<R (*)(A...)> {
+template <typename T>
+struct TOurs {
+  using Type = T;
+};
+template <>
+struct TOurs<hackrf_transfer*> {
+  using Type = THackRfTransfer*;
+};
+template <>
+struct TOurs<hackrf_device_list_t*> {
+  using Type = THackRfDeviceList*;
+};
+template <>
+struct TOurs<hackrf_sample_block_cb_fn> {
+  using Type = THackRfSampleBlockCb;
+};
+template <>
+struct TOurs<enum hackrf_usb_board_id> {
+  using Type = uint32_t;
+};
+template <>
+struct TOurs<enum hackrf_error> {
+  using Type = int;
+};
+template <typename F>
+struct TOursFn;
+template <typename R, typename... A>
+struct TOursFn<R (*)(A...)> {
   using Type = typename TOurs<R>::Type (*)(typename TOurs<A>::Type...);
 };
 template <typename Theirs, typename Ours>
@@ -71,10 +91,12 @@ static_assert(offsetof(hackrf_transfer, tx_ctx) == offsetof(THackRfTransfer, tx_
 static_assert(sizeof(hackrf_device_list_t) == sizeof(THackRfDeviceList));
 static_assert(offsetof(hackrf_device_list_t, serial_numbers) == offsetof(THackRfDeviceList, serial_numbers));
 static_assert(offsetof(hackrf_device_list_t, usb_board_ids) == offsetof(THackRfDeviceList, usb_board_ids));
-static_assert(offsetof(hackrf_device_list_t, usb_device_index) == offsetof(THackRfDeviceList, usb_device_index));
+static_assert(offsetof(hackrf_device_list_t, usb_device_index) ==
+              offsetof(THackRfDeviceList, usb_device_index));
 static_assert(offsetof(hackrf_device_list_t, devicecount) == offsetof(THackRfDeviceList, devicecount));
 static_assert(offsetof(hackrf_device_list_t, usb_devices) == offsetof(THackRfDeviceList, usb_devices));
-static_assert(offsetof(hackrf_device_list_t, usb_devicecount) == offsetof(THackRfDeviceList, usb_devicecount));
+static_assert(offsetof(hackrf_device_list_t, usb_devicecount) ==
+              offsetof(THackRfDeviceList, usb_devicecount));
 #endif
 
 }  // namespace
@@ -155,7 +177,8 @@ TEST(HackRfClosed, NoFrequencyCorrection) {
   EXPECT_TRUE(dev.SetFreqCorrection(0));
   EXPECT_EQ(dev.GetLastError(), "");
   EXPECT_FALSE(dev.SetFreqCorrection(-2));
-  EXPECT_EQ(dev.GetLastError(), "HackRF has no frequency correction setting; leave Frequency Correction at 0");
+  EXPECT_EQ(dev.GetLastError(),
+            "HackRF has no frequency correction setting; leave Frequency Correction at 0");
 }
 
 #ifndef _WIN32
@@ -204,13 +227,33 @@ TEST_F(HackRfRealLibrary, NothingConnectedListsNothingAndOpenFails) {
 
 namespace {
 
-std::string FakeFolder(const std::string& name) { return plat::ModuleDir() + "fakes\\" + name; }
+std::string FakeFolder(const std::string& name) {
+  return plat::ModuleDir() + "fakes\\" + name;
+}
 const char* const kSerial = "0000000000000000457863c8235a3c4f";
 
 // Keys of the stand-in's control table (see tests/fakes/fake_hackrf.c).
 enum {
-  kInits, kExits, kCount, kOpenedIndex, kCloses, kFreq, kRateX1000, kBw, kLna, kVga, kAmp, kAntenna,
-  kLnaStatus, kFreqStatus, kBwStatus, kRxStarts, kRxStops, kLists, kListFrees, kStartStatus
+  kInits,
+  kExits,
+  kCount,
+  kOpenedIndex,
+  kCloses,
+  kFreq,
+  kRateX1000,
+  kBw,
+  kLna,
+  kVga,
+  kAmp,
+  kAntenna,
+  kLnaStatus,
+  kFreqStatus,
+  kBwStatus,
+  kRxStarts,
+  kRxStops,
+  kLists,
+  kListFrees,
+  kStartStatus
 };
 
 // A clock whose every wait lets the "library thread" deliver what the test has queued: the receive
@@ -399,7 +442,8 @@ TEST_F(HackRfFake, GainsAreAppliedAndTheirFailuresReported) {
 TEST_F(HackRfFake, SampleRateIsRefusedOutsideItsLimitsNotClamped) {
   THackRfDevice& dev = OpenDevice();
   EXPECT_FALSE(dev.SetSampleRate(1000000));
-  EXPECT_EQ(dev.GetLastError(), "HackRF cannot sample below 2000000 S/s (asked for 1000000) - raise Sample Rate");
+  EXPECT_EQ(dev.GetLastError(),
+            "HackRF cannot sample below 2000000 S/s (asked for 1000000) - raise Sample Rate");
   EXPECT_FALSE(dev.SetSampleRate(20000001));
   EXPECT_EQ(dev.GetLastError(), "HackRF cannot sample above 20000000 S/s");
   EXPECT_EQ(Get(kRateX1000), 0);

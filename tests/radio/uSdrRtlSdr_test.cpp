@@ -115,12 +115,30 @@ TEST_F(RtlSdrRealLibrary, NothingConnectedListsNothingAndOpenFails) {
 
 namespace {
 
-std::string FakeFolder(const std::string& name) { return plat::ModuleDir() + "fakes\\" + name; }
+std::string FakeFolder(const std::string& name) {
+  return plat::ModuleDir() + "fakes\\" + name;
+}
 
 // Keys of the stand-in's control table (see tests/fakes/fake_rtlsdr.c).
 enum {
-  kOpens, kCloses, kCenter, kRate, kBandwidth, kGainMode, kGain, kAgc, kPpm, kResets, kChunk, kReadStatus,
-  kReadLimit, kReadTotal, kOpenStatus, kCount, kRateStatus, kFreqStatus
+  kOpens,
+  kCloses,
+  kCenter,
+  kRate,
+  kBandwidth,
+  kGainMode,
+  kGain,
+  kAgc,
+  kPpm,
+  kResets,
+  kChunk,
+  kReadStatus,
+  kReadLimit,
+  kReadTotal,
+  kOpenStatus,
+  kCount,
+  kRateStatus,
+  kFreqStatus
 };
 
 class RtlSdrFake : public ::testing::Test {
