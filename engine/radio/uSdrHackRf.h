@@ -100,7 +100,7 @@ int32_t ClampVgaGain(int32_t db);
 // One total gain (below 0 counts as 0) split LNA first: lna = ClampLnaGain(total), vga = the rest.
 void SplitHackRfGain(int32_t totalDb, int32_t& lna, int32_t& vga);
 
-class THackRfDevice : public ISdrDevice {
+class THackRfDevice final : public ISdrDevice {
  public:
   static constexpr int32_t kRingBytes = 2097152;
   static constexpr int32_t kResetDiscardBytes = 1048576;

@@ -320,7 +320,7 @@ bool TRtlSdrDevice::SetFreqCorrection(int32_t ppm) {
 
 bool TRtlSdrDevice::ReadSync(uint8_t* buffer, int32_t count, int32_t& bytesRead) {
   bytesRead = 0;
-  if (!FDev) return Fail("not open");
+  if (!FDev || !Rtl().ReadSync) return Fail("not open");
   if (!buffer) return false;
   int32_t total = 0;
   while (total < count) {
@@ -353,7 +353,8 @@ void TALV_RTL_CALL TRtlSdrDevice::AsyncTrampoline(unsigned char* buf, uint32_t l
 
 void TRtlSdrDevice::AsyncExecute(rtlsdr_dev_t* dev) {
   LogFmt("rtlsdr: async read starting");
-  Rtl().ReadAsync(dev, &TRtlSdrDevice::AsyncTrampoline, this, 16, 16384);
+  if (TRtlReadAsync readAsync = Rtl().ReadAsync)
+    readAsync(dev, &TRtlSdrDevice::AsyncTrampoline, this, 16, 16384);
   LogFmt("rtlsdr: async read returned");
 }
 

@@ -71,7 +71,7 @@ std::vector<std::string> RtlSdrMissingExports();
 // folder at the next load. An empty folder restores the program's folder. No receiver may be open.
 void ResetRtlSdrLibrary(const std::string& folder);
 
-class TRtlSdrDevice : public ISdrDevice {
+class TRtlSdrDevice final : public ISdrDevice {
  public:
   TRtlSdrDevice();
   ~TRtlSdrDevice() override;
