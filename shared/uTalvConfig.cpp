@@ -31,9 +31,15 @@ const TModulationRow& ModulationRow(TModulation m) {
 
 }  // namespace
 
-std::string ModulationName(TModulation m) { return ModulationRow(m).Name; }
-double ModulationWidthHz(TModulation m) { return ModulationRow(m).WidthHz; }
-double ModulationCutoffHz(TModulation m) { return ModulationRow(m).CutoffHz; }
+std::string ModulationName(TModulation m) {
+  return ModulationRow(m).Name;
+}
+double ModulationWidthHz(TModulation m) {
+  return ModulationRow(m).WidthHz;
+}
+double ModulationCutoffHz(TModulation m) {
+  return ModulationRow(m).CutoffHz;
+}
 
 // ---------------------------------------------------------------------------------------------
 // Text helpers
@@ -111,9 +117,9 @@ bool ParseInt64(std::string_view text, int64_t& out) {
 std::string FormatPoint(double v, int decimals) {
   std::string buf(64, '\0');
   for (;;) {
-    std::to_chars_result r =
-        decimals < 0 ? std::to_chars(buf.data(), buf.data() + buf.size(), v)
-                     : std::to_chars(buf.data(), buf.data() + buf.size(), v, std::chars_format::fixed, decimals);
+    std::to_chars_result r = decimals < 0 ? std::to_chars(buf.data(), buf.data() + buf.size(), v)
+                                          : std::to_chars(buf.data(), buf.data() + buf.size(), v,
+                                                          std::chars_format::fixed, decimals);
     if (r.ec == std::errc()) {
       buf.resize(static_cast<size_t>(r.ptr - buf.data()));
       return buf;
@@ -134,7 +140,9 @@ std::string CommaToPoint(std::string_view s) {
   return r;
 }
 
-bool IsLetter(char c, char upper) { return c == upper || c == static_cast<char>(upper - 'A' + 'a'); }
+bool IsLetter(char c, char upper) {
+  return c == upper || c == static_cast<char>(upper - 'A' + 'a');
+}
 
 }  // namespace
 
@@ -217,17 +225,57 @@ std::string FormatHz(int64_t hz) {
 // The settings record
 
 const char* const TalvConfigKeys[TalvConfigKeyCount] = {
-    "DeviceType",  "DeviceIndex", "DeviceSerial",  "DeviceName",    "StartHz",     "StopHz",
-    "SampleRate",  "Modulation",  "SnrDb",         "GridHz",        "GainDb",      "PpmCorrection",
-    "RecordAudio", "RecordDir",   "MaxParallel",   "HangTimeMs",    "MinRecordMs", "NFft",
-    "AvgSegments", "SettleMs",    "RefreshSec",    "AudioRate",     "MaxDwellMs",  "IfRecording",
-    "ThumbAllWav", "MergeChannels", "LastLiveHz",  "HackRfLnaDb",   "HackRfVgaDb", "HackRfAmp",
+    "DeviceType",    "DeviceIndex",        "DeviceSerial", "DeviceName",  "StartHz",     "StopHz",
+    "SampleRate",    "Modulation",         "SnrDb",        "GridHz",      "GainDb",      "PpmCorrection",
+    "RecordAudio",   "RecordDir",          "MaxParallel",  "HangTimeMs",  "MinRecordMs", "NFft",
+    "AvgSegments",   "SettleMs",           "RefreshSec",   "AudioRate",   "MaxDwellMs",  "IfRecording",
+    "ThumbAllWav",   "MergeChannels",      "LastLiveHz",   "HackRfLnaDb", "HackRfVgaDb", "HackRfAmp",
     "HackRfBiasTee", "StopEngineOnUnload",
 };
 
-void ConfigDefaults(TTalvConfig& cfg) { cfg = TTalvConfig{}; }
+void ConfigDefaults(TTalvConfig& cfg) {
+  cfg = TTalvConfig{};
+}
 
 namespace {
+
+// Positions in TalvConfigKeys.
+enum TConfigKey {
+  ckDeviceType,
+  ckDeviceIndex,
+  ckDeviceSerial,
+  ckDeviceName,
+  ckStartHz,
+  ckStopHz,
+  ckSampleRate,
+  ckModulation,
+  ckSnrDb,
+  ckGridHz,
+  ckGainDb,
+  ckPpmCorrection,
+  ckRecordAudio,
+  ckRecordDir,
+  ckMaxParallel,
+  ckHangTimeMs,
+  ckMinRecordMs,
+  ckNFft,
+  ckAvgSegments,
+  ckSettleMs,
+  ckRefreshSec,
+  ckAudioRate,
+  ckMaxDwellMs,
+  ckIfRecording,
+  ckThumbAllWav,
+  ckMergeChannels,
+  ckLastLiveHz,
+  ckHackRfLnaDb,
+  ckHackRfVgaDb,
+  ckHackRfAmp,
+  ckHackRfBiasTee,
+  ckStopEngineOnUnload,
+  ckCount
+};
+static_assert(ckCount == TalvConfigKeyCount, "one position per key");
 
 // Integer keys are read as Int64; a value that does not fit the 32-bit field keeps the field, as a
 // value that does not parse does, instead of storing a wrapped-around number.
@@ -249,7 +297,7 @@ bool BoolWithoutYes(std::string_view value) {
 }
 
 int KeyIndex(std::string_view key) {
-  if (key == "SdrType") return 0;
+  if (key == "SdrType") return ckDeviceType;
   for (int i = 0; i < TalvConfigKeyCount; ++i)
     if (key == TalvConfigKeys[i]) return i;
   return -1;
@@ -260,44 +308,107 @@ int KeyIndex(std::string_view key) {
 bool ConfigSetKey(TTalvConfig& cfg, std::string_view key, std::string_view value) {
   const std::string_view v = TrimText(value);
   switch (KeyIndex(key)) {
-    case 0: {
+    case ckDeviceType: {
       std::string l = AsciiLower(v);
       if (l != "rtlsdr" && l != "hackrf") return false;
       cfg.DeviceType = l;
       return true;
     }
-    case 1: SetInt32(cfg.DeviceIndex, v); return true;
-    case 2: cfg.DeviceSerial = std::string(v); return true;
-    case 3: cfg.DeviceName = std::string(v); return true;
-    case 4: cfg.StartHz = ParseHz(v, cfg.StartHz); return true;
-    case 5: cfg.StopHz = ParseHz(v, cfg.StopHz); return true;
-    case 6: cfg.SampleRate = ParseHz(v, cfg.SampleRate); return true;
-    case 7: cfg.Modulation = ParseModulation(v, cfg.Modulation); return true;
-    case 8: cfg.SnrDb = ParseFloatDef(v, cfg.SnrDb); return true;
-    case 9: cfg.GridHz = ParseHz(v, cfg.GridHz); return true;
-    case 10: cfg.GainDb = AsciiLower(v) == "auto" ? -1.0 : ParseFloatDef(v, cfg.GainDb); return true;
-    case 11: SetInt32(cfg.PpmCorrection, v); return true;
-    case 12: cfg.RecordAudio = BoolWithYes(v); return true;
-    case 13: cfg.RecordDir = std::string(v); return true;
-    case 14: SetInt32(cfg.MaxParallel, v); return true;
-    case 15: SetInt32(cfg.HangTimeMs, v); return true;
-    case 16: SetInt32(cfg.MinRecordMs, v); return true;
-    case 17: SetInt32(cfg.NFft, v); return true;
-    case 18: SetInt32(cfg.AvgSegments, v); return true;
-    case 19: SetInt32(cfg.SettleMs, v); return true;
-    case 20: SetInt32(cfg.RefreshSec, v); return true;
-    case 21: SetInt32(cfg.AudioRate, v); return true;
-    case 22: SetInt32(cfg.MaxDwellMs, v); return true;
-    case 23: cfg.IfRecording = BoolWithoutYes(v); return true;
-    case 24: cfg.ThumbAllWav = BoolWithYes(v); return true;
-    case 25: cfg.MergeChannels = BoolWithYes(v); return true;
-    case 26: cfg.LastLiveHz = ParseHz(v, cfg.LastLiveHz); return true;
-    case 27: SetInt32(cfg.HackRfLnaDb, v); return true;
-    case 28: SetInt32(cfg.HackRfVgaDb, v); return true;
-    case 29: cfg.HackRfAmp = BoolWithoutYes(v); return true;
-    case 30: cfg.HackRfBiasTee = BoolWithoutYes(v); return true;
-    case 31: cfg.StopEngineOnUnload = BoolWithoutYes(v); return true;
-    default: return false;
+    case ckDeviceIndex:
+      SetInt32(cfg.DeviceIndex, v);
+      return true;
+    case ckDeviceSerial:
+      cfg.DeviceSerial = std::string(v);
+      return true;
+    case ckDeviceName:
+      cfg.DeviceName = std::string(v);
+      return true;
+    case ckStartHz:
+      cfg.StartHz = ParseHz(v, cfg.StartHz);
+      return true;
+    case ckStopHz:
+      cfg.StopHz = ParseHz(v, cfg.StopHz);
+      return true;
+    case ckSampleRate:
+      cfg.SampleRate = ParseHz(v, cfg.SampleRate);
+      return true;
+    case ckModulation:
+      cfg.Modulation = ParseModulation(v, cfg.Modulation);
+      return true;
+    case ckSnrDb:
+      cfg.SnrDb = ParseFloatDef(v, cfg.SnrDb);
+      return true;
+    case ckGridHz:
+      cfg.GridHz = ParseHz(v, cfg.GridHz);
+      return true;
+    case ckGainDb:
+      cfg.GainDb = AsciiLower(v) == "auto" ? -1.0 : ParseFloatDef(v, cfg.GainDb);
+      return true;
+    case ckPpmCorrection:
+      SetInt32(cfg.PpmCorrection, v);
+      return true;
+    case ckRecordAudio:
+      cfg.RecordAudio = BoolWithYes(v);
+      return true;
+    case ckRecordDir:
+      cfg.RecordDir = std::string(v);
+      return true;
+    case ckMaxParallel:
+      SetInt32(cfg.MaxParallel, v);
+      return true;
+    case ckHangTimeMs:
+      SetInt32(cfg.HangTimeMs, v);
+      return true;
+    case ckMinRecordMs:
+      SetInt32(cfg.MinRecordMs, v);
+      return true;
+    case ckNFft:
+      SetInt32(cfg.NFft, v);
+      return true;
+    case ckAvgSegments:
+      SetInt32(cfg.AvgSegments, v);
+      return true;
+    case ckSettleMs:
+      SetInt32(cfg.SettleMs, v);
+      return true;
+    case ckRefreshSec:
+      SetInt32(cfg.RefreshSec, v);
+      return true;
+    case ckAudioRate:
+      SetInt32(cfg.AudioRate, v);
+      return true;
+    case ckMaxDwellMs:
+      SetInt32(cfg.MaxDwellMs, v);
+      return true;
+    case ckIfRecording:
+      cfg.IfRecording = BoolWithoutYes(v);
+      return true;
+    case ckThumbAllWav:
+      cfg.ThumbAllWav = BoolWithYes(v);
+      return true;
+    case ckMergeChannels:
+      cfg.MergeChannels = BoolWithYes(v);
+      return true;
+    case ckLastLiveHz:
+      cfg.LastLiveHz = ParseHz(v, cfg.LastLiveHz);
+      return true;
+    case ckHackRfLnaDb:
+      SetInt32(cfg.HackRfLnaDb, v);
+      return true;
+    case ckHackRfVgaDb:
+      SetInt32(cfg.HackRfVgaDb, v);
+      return true;
+    case ckHackRfAmp:
+      cfg.HackRfAmp = BoolWithoutYes(v);
+      return true;
+    case ckHackRfBiasTee:
+      cfg.HackRfBiasTee = BoolWithoutYes(v);
+      return true;
+    case ckStopEngineOnUnload:
+      cfg.StopEngineOnUnload = BoolWithoutYes(v);
+      return true;
+    default:
+      return false;
   }
 }
 
@@ -339,7 +450,8 @@ void BuildHops(TScanHopArray& hops, int64_t startHz, int64_t stopHz, double samp
     const int n = static_cast<int>(nd);
     const double step = width / n;
     hops.resize(static_cast<size_t>(n));
-    for (int i = 0; i < n; ++i) hops[static_cast<size_t>(i)].CenterHz = startHz + RoundHalfEven(step * (i + 0.5));
+    for (int i = 0; i < n; ++i)
+      hops[static_cast<size_t>(i)].CenterHz = startHz + RoundHalfEven(step * (i + 0.5));
   }
 
   for (TScanHop& h : hops) {
@@ -355,11 +467,15 @@ void BuildHops(TScanHopArray& hops, int64_t startHz, int64_t stopHz, double samp
 // ---------------------------------------------------------------------------------------------
 // Module folder and recordings folder
 
-std::string ExeDir() { return plat::ModuleDir(); }
+std::string ExeDir() {
+  return plat::ModuleDir();
+}
 
 namespace {
 
-bool IsSlash(char c) { return c == '\\' || c == '/'; }
+bool IsSlash(char c) {
+  return c == '\\' || c == '/';
+}
 
 // The root a "\rec" setting hangs from: the drive of the module folder ("C:"), or "\\server\share"
 // when the module lies on a network share (its first two characters alone would give "\\\rec").

@@ -124,7 +124,7 @@ struct TScanHop {
   int64_t CenterHz = 0;  // the tuning frequency
   int64_t LoHz = 0;      // the part of the range this hop covers
   int64_t HiHz = 0;
-  int64_t WidthHz = 0;   // HiHz - LoHz
+  int64_t WidthHz = 0;  // HiHz - LoHz
 };
 using TScanHopArray = std::vector<TScanHop>;
 

@@ -20,8 +20,12 @@ namespace {
 std::atomic<int> gExitCode{0};
 }  // namespace
 
-void SetExitCode(int code) { gExitCode = code; }
-int ExitCode() { return gExitCode.load(); }
+void SetExitCode(int code) {
+  gExitCode = code;
+}
+int ExitCode() {
+  return gExitCode.load();
+}
 
 // ---------------------------------------------------------------------------------------------
 // Usage text
@@ -113,7 +117,9 @@ void PrintException(const std::string& className, const std::string& message) {
 
 }  // namespace
 
-std::string ExceptionClassName(const std::exception& e) { return Demangle(typeid(e).name()); }
+std::string ExceptionClassName(const std::exception& e) {
+  return Demangle(typeid(e).name());
+}
 
 void RunModeGuarded(const std::function<void()>& body) {
   try {
@@ -136,8 +142,8 @@ void RunModeGuarded(const std::function<void()>& body) {
 namespace {
 
 struct TEngineMode {
-  const char* Flag;            // option name without dashes
-  std::function<void()> Run;   // the mode; sets the exit code itself
+  const char* Flag;           // option name without dashes
+  std::function<void()> Run;  // the mode; sets the exit code itself
 };
 
 // The fixed order of the modes: the first flag present wins. A mode not built yet runs the

@@ -28,10 +28,18 @@ namespace {
 std::vector<std::string> gProgramArgs;
 }  // namespace
 
-void SetProgramArgs(const std::vector<std::string>& args) { gProgramArgs = args; }
-const std::vector<std::string>& ProgramArgs() { return gProgramArgs; }
-bool HasOption(std::string_view name) { return HasOption(gProgramArgs, name); }
-std::string GetOption(std::string_view name, std::string_view dflt) { return GetOption(gProgramArgs, name, dflt); }
+void SetProgramArgs(const std::vector<std::string>& args) {
+  gProgramArgs = args;
+}
+const std::vector<std::string>& ProgramArgs() {
+  return gProgramArgs;
+}
+bool HasOption(std::string_view name) {
+  return HasOption(gProgramArgs, name);
+}
+std::string GetOption(std::string_view name, std::string_view dflt) {
+  return GetOption(gProgramArgs, name, dflt);
+}
 
 namespace {
 
@@ -50,10 +58,20 @@ int64_t ParseFreq(std::string_view text, int64_t dflt) {
   if (t.empty()) return dflt;
   double mult = 1.0;
   switch (t.back()) {
-    case 'k': case 'K': mult = 1e3; break;
-    case 'm': case 'M': mult = 1e6; break;
-    case 'g': case 'G': mult = 1e9; break;
-    default: break;
+    case 'k':
+    case 'K':
+      mult = 1e3;
+      break;
+    case 'm':
+    case 'M':
+      mult = 1e6;
+      break;
+    case 'g':
+    case 'G':
+      mult = 1e9;
+      break;
+    default:
+      break;
   }
   if (mult != 1.0) t.remove_suffix(1);
   double v = 0;

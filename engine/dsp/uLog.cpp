@@ -13,7 +13,9 @@ namespace {
 
 const char kLogFileName[] = "talvoran_engine.log";
 
-bool EnvSwitchOn() { return plat::GetEnv("TALVORAN_LOG") == "1"; }
+bool EnvSwitchOn() {
+  return plat::GetEnv("TALVORAN_LOG") == "1";
+}
 
 // Read once at start-up: only "1" exactly switches the log on ("true" or " 1" do not).
 std::atomic<bool> gEnabled{EnvSwitchOn()};
@@ -118,9 +120,13 @@ void LogFmt(const char* fmt, ...) {
   WriteLogLine(message);
 }
 
-void SetLogEnabled(bool enabled) { gEnabled = enabled; }
+void SetLogEnabled(bool enabled) {
+  gEnabled = enabled;
+}
 
-bool LogIsEnabled() { return gEnabled.load(); }
+bool LogIsEnabled() {
+  return gEnabled.load();
+}
 
 void CloseLog() {
   if (!gReady.load()) return;

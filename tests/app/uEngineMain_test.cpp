@@ -1,3 +1,5 @@
+#include "uEngineMain.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -12,7 +14,6 @@
 #include "TestSupport.h"
 #include "pFile.h"
 #include "pSystem.h"
-#include "uEngineMain.h"
 
 using namespace testsupport;
 
@@ -42,11 +43,13 @@ std::string AsConsoleText(const std::string& lfText) {
   return r;
 }
 
-const std::vector<std::string> kModeFlags = {"list",           "iqstat", "selftest-paths",
-                                             "selftest-record", "selftest-demod", "selftest",
-                                             "scan",            "live",   "service"};
+const std::vector<std::string> kModeFlags = {
+    "list",     "iqstat", "selftest-paths", "selftest-record", "selftest-demod",
+    "selftest", "scan",   "live",           "service"};
 
-std::string NotBuiltLine(const std::string& flag) { return "# error: --" + flag + " is not available in this build"; }
+std::string NotBuiltLine(const std::string& flag) {
+  return "# error: --" + flag + " is not available in this build";
+}
 
 // A copy of the engine in a folder of its own, so that its log lands where only this test looks.
 class EngineCopy : public ::testing::Test {
@@ -194,7 +197,8 @@ TEST(ExceptionGuard, PrintsClassAndMessageAndSetsExitCode9) {
     std::function<void()> Throw;
     std::string Line;
   } cases[] = {
-      {[] { throw std::runtime_error("cannot open receiver"); }, "# exception: std::runtime_error: cannot open receiver"},
+      {[] { throw std::runtime_error("cannot open receiver"); },
+       "# exception: std::runtime_error: cannot open receiver"},
       {[] { throw std::out_of_range("index 7"); }, "# exception: std::out_of_range: index 7"},
       {[] { throw std::bad_alloc(); }, "# exception: std::bad_alloc: std::bad_alloc"},
       {[] { throw TProbeError(); }, "# exception: (anonymous namespace)::TProbeError: probe failed"},

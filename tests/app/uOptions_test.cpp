@@ -1,10 +1,10 @@
+#include "uOptions.h"
+
 #include <gtest/gtest.h>
 
 #include <clocale>
 #include <string>
 #include <vector>
-
-#include "uOptions.h"
 
 namespace {
 // A command line as the program sees it: parameter 0 is the program itself.
@@ -43,7 +43,7 @@ TEST(GetOption, KeyInAnyCaseValueAsTypedFirstWins) {
 TEST(GetOption, AbsentOrEmptyValuesGiveTheDefault) {
   EXPECT_EQ(GetOption(Cmd({"--rate="}), "rate", "dflt"), "dflt");
   EXPECT_EQ(GetOption(Cmd({"--rate=", "--rate=2M"}), "rate", ""), "2M");  // an empty one is skipped
-  EXPECT_EQ(GetOption(Cmd({"-rate=1M"}), "rate", ""), "");                 // values need two dashes
+  EXPECT_EQ(GetOption(Cmd({"-rate=1M"}), "rate", ""), "");                // values need two dashes
   EXPECT_EQ(GetOption(Cmd({"--rate"}), "rate", "x"), "x");
   EXPECT_EQ(GetOption(Cmd({"--rates=1"}), "rate", "x"), "x");
   EXPECT_EQ(GetOption(Cmd({}), "mod", "NFM"), "NFM");
@@ -83,7 +83,8 @@ TEST(ParseFloatAndParseInt, NumbersAndDefaults) {
   EXPECT_EQ(ParseFloat("", 7), 7.0);
   EXPECT_EQ(ParseInt("600", 0), 600);
   EXPECT_EQ(ParseInt(" -3 ", 0), -3);
-  for (const char* t : {"", "1.5", "x", "4k", "2147483648", "-2147483649"}) EXPECT_EQ(ParseInt(t, 600), 600) << t;
+  for (const char* t : {"", "1.5", "x", "4k", "2147483648", "-2147483649"})
+    EXPECT_EQ(ParseInt(t, 600), 600) << t;
   EXPECT_EQ(ParseInt("2147483647", 0), 2147483647);
 }
 

@@ -1,3 +1,5 @@
+#include "uLog.h"
+
 #include <gtest/gtest.h>
 
 #include <regex>
@@ -9,7 +11,6 @@
 #include "pFile.h"
 #include "pSystem.h"
 #include "pThread.h"
-#include "uLog.h"
 
 using namespace testsupport;
 
@@ -85,7 +86,8 @@ TEST_F(LogTest, OnWritesOneWellFormedLinePerCall) {
   CloseLog();
   const std::vector<std::string> lines = LogLines(ReadWholeFile(FPath));
   ASSERT_EQ(lines.size(), 3u);
-  const char* messages[] = {"scanner: 2 hops, rate=2048000, simd=sse2", "agc: 145012500 Hz", "service: 100% done"};
+  const char* messages[] = {"scanner: 2 hops, rate=2048000, simd=sse2", "agc: 145012500 Hz",
+                            "service: 100% done"};
   for (size_t i = 0; i < 3; ++i) {
     std::smatch m;
     ASSERT_TRUE(std::regex_match(lines[i], m, kLineShape)) << lines[i];

@@ -1,3 +1,5 @@
+#include "uTalvConfig.h"
+
 #include <gtest/gtest.h>
 
 #include <clocale>
@@ -8,19 +10,18 @@
 
 #include "TestSupport.h"
 #include "pSystem.h"
-#include "uTalvConfig.h"
 
 // ---------------------------------------------------------------------------------------------
 // The record and its key list
 
 TEST(ConfigRecord, KeysInRecordOrder) {
-  const char* expected[] = {"DeviceType",  "DeviceIndex",   "DeviceSerial", "DeviceName",    "StartHz",
-                            "StopHz",      "SampleRate",    "Modulation",   "SnrDb",         "GridHz",
-                            "GainDb",      "PpmCorrection", "RecordAudio",  "RecordDir",     "MaxParallel",
-                            "HangTimeMs",  "MinRecordMs",   "NFft",         "AvgSegments",   "SettleMs",
-                            "RefreshSec",  "AudioRate",     "MaxDwellMs",   "IfRecording",   "ThumbAllWav",
-                            "MergeChannels", "LastLiveHz",  "HackRfLnaDb",  "HackRfVgaDb",   "HackRfAmp",
-                            "HackRfBiasTee", "StopEngineOnUnload"};
+  const char* expected[] = {
+      "DeviceType",    "DeviceIndex",       "DeviceSerial", "DeviceName",  "StartHz",     "StopHz",
+      "SampleRate",    "Modulation",        "SnrDb",        "GridHz",      "GainDb",      "PpmCorrection",
+      "RecordAudio",   "RecordDir",         "MaxParallel",  "HangTimeMs",  "MinRecordMs", "NFft",
+      "AvgSegments",   "SettleMs",          "RefreshSec",   "AudioRate",   "MaxDwellMs",  "IfRecording",
+      "ThumbAllWav",   "MergeChannels",     "LastLiveHz",   "HackRfLnaDb", "HackRfVgaDb", "HackRfAmp",
+      "HackRfBiasTee", "StopEngineOnUnload"};
   ASSERT_EQ(TalvConfigKeyCount, 32);
   for (int i = 0; i < 32; ++i) EXPECT_STREQ(TalvConfigKeys[i], expected[i]) << i;
   for (int i = 0; i < 32; ++i) EXPECT_STRNE(TalvConfigKeys[i], "SdrType");
@@ -29,9 +30,9 @@ TEST(ConfigRecord, KeysInRecordOrder) {
 TEST(ConfigRecord, DefaultsRestoreEveryField) {
   TTalvConfig c;
   // Spoil every field through its key, then check that the defaults come back.
-  const char* spoil[] = {"hackrf", "3", "S1", "N1", "1M", "2M", "1M", "AM", "3", "5k", "7", "9",
-                         "0",      "x", "1", "2",  "3",  "4",  "5",  "6",  "7",  "8",  "9", "1",
-                         "1",      "0", "7M", "8", "10", "1",  "1",  "0"};
+  const char* spoil[] = {"hackrf", "3", "S1", "N1", "1M", "2M", "1M", "AM", "3", "5k", "7",
+                         "9",      "0", "x",  "1",  "2",  "3",  "4",  "5",  "6", "7",  "8",
+                         "9",      "1", "1",  "0",  "7M", "8",  "10", "1",  "1", "0"};
   for (int i = 0; i < 32; ++i) ASSERT_TRUE(ConfigSetKey(c, TalvConfigKeys[i], spoil[i])) << TalvConfigKeys[i];
   ConfigDefaults(c);
   EXPECT_EQ(c.DeviceType, "rtlsdr");
