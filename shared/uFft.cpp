@@ -5,7 +5,7 @@
 #include <utility>
 
 #if defined(__SSE2__)
-#include <emmintrin.h>
+#include <immintrin.h>
 #define TALV_FFT_SSE2 1
 #else
 #define TALV_FFT_SSE2 0
@@ -110,6 +110,18 @@ TFftPlan::TFftPlan(int32_t wantedSize) {
         Radix4Twiddles.insert(Radix4Twiddles.end(), row, row + 8);
       }
     }
+    // The same factors four k to a row for the AVX pass (rows of v, v^2, v^3: cos then sin).
+    Radix4OffsetsAvx.push_back(Radix4TwiddlesAvx.size());
+    if (a < 4) continue;
+    const float* pairs = Radix4Twiddles.data() + Radix4Offsets.back();
+    for (int32_t k = 0; k < a; k += 4) {
+      const float* first = pairs + 24 * (k / 2);  // k, k+1
+      const float* second = first + 24;           // k+2, k+3
+      for (int row = 0; row < 6; ++row) {
+        Radix4TwiddlesAvx.insert(Radix4TwiddlesAvx.end(), first + 4 * row, first + 4 * row + 4);
+        Radix4TwiddlesAvx.insert(Radix4TwiddlesAvx.end(), second + 4 * row, second + 4 * row + 4);
+      }
+    }
   }
 }
 
@@ -152,8 +164,8 @@ void TFftPlan::Permute(TComplexF* samples) const {
 
 // The twiddle-free first pass: radix-4 over groups of 4 (even Bits) or radix-2 over pairs (odd).
 template <bool UseSimd>
-void TFftPlan::FirstPasses(TComplexF* samples) const {
-  const int32_t n = Size;
+void TFftPlan::FirstPasses(TComplexF* samples, int32_t count) const {
+  const int32_t n = count;
   if (Bits % 2 == 0) {
     int32_t b = 0;
 #if TALV_FFT_SSE2
@@ -207,74 +219,158 @@ void TFftPlan::FirstPasses(TComplexF* samples) const {
 // Radix-4 decimation-in-time pass with quarter size a joins four transforms of size a:
 // B = v^2 x1, C = v x2, D = v^3 x3 (v = exp(-i pi k / 2a)); then
 // y0 = (x0 + B) + (C + D), y2 = (x0 + B) - (C + D), y1 = (x0 - B) - i (C - D), y3 = (x0 - B) + i (C - D).
-// This is two radix-2 stages at once, in natural order after the bit reversal.
-template <bool UseSimd>
-void TFftPlan::Radix4Passes(TComplexF* samples) const {
-  const int32_t n = Size;
-  size_t pass = 0;
-  for (int32_t a = FirstRadix4QuarterSize(Bits); a < n; a *= 4, ++pass) {
-    const float* tw = Radix4Twiddles.data() + Radix4Offsets[pass];
-    for (int32_t b = 0; b < n; b += 4 * a) {
-      TComplexF* s0 = samples + b;
-      TComplexF* s1 = s0 + a;
-      TComplexF* s2 = s1 + a;
-      TComplexF* s3 = s2 + a;
-#if TALV_FFT_SSE2
-      if constexpr (UseSimd) {
-        const __m128 negHi = _mm_castsi128_ps(_mm_set_epi32(int(0x80000000), 0, int(0x80000000), 0));
-        const float* t = tw;
-        for (int32_t k = 0; k < a; k += 2, t += 24) {
-          // Two complex samples per register: [re0 im0 re1 im1].
-          const __m128 x0 = _mm_loadu_ps(&s0[k].Re);
-          const __m128 x1 = _mm_loadu_ps(&s1[k].Re);
-          const __m128 x2 = _mm_loadu_ps(&s2[k].Re);
-          const __m128 x3 = _mm_loadu_ps(&s3[k].Re);
-          // x * w = x * [c c] + swap(x) * [-s s]
-          const __m128 bb = _mm_add_ps(_mm_mul_ps(x1, _mm_loadu_ps(t + 8)),
-                                       _mm_mul_ps(_mm_shuffle_ps(x1, x1, 0xB1), _mm_loadu_ps(t + 12)));
-          const __m128 cc = _mm_add_ps(_mm_mul_ps(x2, _mm_loadu_ps(t + 0)),
-                                       _mm_mul_ps(_mm_shuffle_ps(x2, x2, 0xB1), _mm_loadu_ps(t + 4)));
-          const __m128 dd = _mm_add_ps(_mm_mul_ps(x3, _mm_loadu_ps(t + 16)),
-                                       _mm_mul_ps(_mm_shuffle_ps(x3, x3, 0xB1), _mm_loadu_ps(t + 20)));
-          const __m128 t0 = _mm_add_ps(x0, bb);
-          const __m128 t1 = _mm_sub_ps(x0, bb);
-          const __m128 t2 = _mm_add_ps(cc, dd);
-          const __m128 d3 = _mm_sub_ps(cc, dd);
-          const __m128 t3 = _mm_xor_ps(_mm_shuffle_ps(d3, d3, 0xB1), negHi);  // -i (C - D)
-          _mm_storeu_ps(&s0[k].Re, _mm_add_ps(t0, t2));
-          _mm_storeu_ps(&s2[k].Re, _mm_sub_ps(t0, t2));
-          _mm_storeu_ps(&s1[k].Re, _mm_add_ps(t1, t3));
-          _mm_storeu_ps(&s3[k].Re, _mm_sub_ps(t1, t3));
-        }
-        continue;
-      }
-#endif
-      const float* t = tw;
-      for (int32_t k = 0; k < a; ++k) {
-        // Row layout per pair of k: v (c,c,c,c / -s,s,-s,s), v^2, v^3; k odd uses the second half.
-        const float* row = t + 24 * (k / 2) + 2 * (k % 2);
-        const TComplexF bb = Mul(s1[k], row[8], row[13]);
-        const TComplexF cc = Mul(s2[k], row[0], row[5]);
-        const TComplexF dd = Mul(s3[k], row[16], row[21]);
-        const TComplexF t0 = Add(s0[k], bb), t1 = Sub(s0[k], bb), t2 = Add(cc, dd);
-        const TComplexF t3 = MulMinusI(Sub(cc, dd));
-        s0[k] = Add(t0, t2);
-        s2[k] = Sub(t0, t2);
-        s1[k] = Add(t1, t3);
-        s3[k] = Sub(t1, t3);
-      }
+// This is two radix-2 stages at once, in natural order after the bit reversal. The scalar, SSE2 and
+// AVX versions do the same Single operations in the same order, so their results are identical.
+namespace {
+
+// tw: rows per pair of k (see Radix4Twiddles).
+void Radix4PassScalar(TComplexF* samples, int32_t count, int32_t a, const float* tw) {
+  for (int32_t b = 0; b < count; b += 4 * a) {
+    TComplexF* s0 = samples + b;
+    TComplexF* s1 = s0 + a;
+    TComplexF* s2 = s1 + a;
+    TComplexF* s3 = s2 + a;
+    for (int32_t k = 0; k < a; ++k) {
+      // k odd uses the second half of its pair's rows.
+      const float* row = tw + 24 * (k / 2) + 2 * (k % 2);
+      const TComplexF bb = Mul(s1[k], row[8], row[13]);
+      const TComplexF cc = Mul(s2[k], row[0], row[5]);
+      const TComplexF dd = Mul(s3[k], row[16], row[21]);
+      const TComplexF t0 = Add(s0[k], bb), t1 = Sub(s0[k], bb), t2 = Add(cc, dd);
+      const TComplexF t3 = MulMinusI(Sub(cc, dd));
+      s0[k] = Add(t0, t2);
+      s2[k] = Sub(t0, t2);
+      s1[k] = Add(t1, t3);
+      s3[k] = Sub(t1, t3);
     }
   }
 }
 
+#if TALV_FFT_SSE2
+void Radix4PassSse2(TComplexF* samples, int32_t count, int32_t a, const float* tw) {
+  const __m128 negHi = _mm_castsi128_ps(_mm_set_epi32(int(0x80000000), 0, int(0x80000000), 0));
+  for (int32_t b = 0; b < count; b += 4 * a) {
+    TComplexF* s0 = samples + b;
+    TComplexF* s1 = s0 + a;
+    TComplexF* s2 = s1 + a;
+    TComplexF* s3 = s2 + a;
+    const float* t = tw;
+    for (int32_t k = 0; k < a; k += 2, t += 24) {
+      // Two complex samples per register: [re0 im0 re1 im1].
+      const __m128 x0 = _mm_loadu_ps(&s0[k].Re);
+      const __m128 x1 = _mm_loadu_ps(&s1[k].Re);
+      const __m128 x2 = _mm_loadu_ps(&s2[k].Re);
+      const __m128 x3 = _mm_loadu_ps(&s3[k].Re);
+      // x * w = x * [c c] + swap(x) * [-s s]
+      const __m128 bb = _mm_add_ps(_mm_mul_ps(x1, _mm_loadu_ps(t + 8)),
+                                   _mm_mul_ps(_mm_shuffle_ps(x1, x1, 0xB1), _mm_loadu_ps(t + 12)));
+      const __m128 cc = _mm_add_ps(_mm_mul_ps(x2, _mm_loadu_ps(t + 0)),
+                                   _mm_mul_ps(_mm_shuffle_ps(x2, x2, 0xB1), _mm_loadu_ps(t + 4)));
+      const __m128 dd = _mm_add_ps(_mm_mul_ps(x3, _mm_loadu_ps(t + 16)),
+                                   _mm_mul_ps(_mm_shuffle_ps(x3, x3, 0xB1), _mm_loadu_ps(t + 20)));
+      const __m128 t0 = _mm_add_ps(x0, bb);
+      const __m128 t1 = _mm_sub_ps(x0, bb);
+      const __m128 t2 = _mm_add_ps(cc, dd);
+      const __m128 d3 = _mm_sub_ps(cc, dd);
+      const __m128 t3 = _mm_xor_ps(_mm_shuffle_ps(d3, d3, 0xB1), negHi);  // -i (C - D)
+      _mm_storeu_ps(&s0[k].Re, _mm_add_ps(t0, t2));
+      _mm_storeu_ps(&s2[k].Re, _mm_sub_ps(t0, t2));
+      _mm_storeu_ps(&s1[k].Re, _mm_add_ps(t1, t3));
+      _mm_storeu_ps(&s3[k].Re, _mm_sub_ps(t1, t3));
+    }
+  }
+}
+
+// Four complex samples per register; tw: rows per quad of k (see Radix4TwiddlesAvx). a >= 4.
+__attribute__((target("avx"))) void Radix4PassAvx(TComplexF* samples, int32_t count, int32_t a,
+                                                  const float* tw) {
+  const __m256 negHi = _mm256_castsi256_ps(_mm256_set_epi32(int(0x80000000), 0, int(0x80000000), 0,
+                                                             int(0x80000000), 0, int(0x80000000), 0));
+  for (int32_t b = 0; b < count; b += 4 * a) {
+    TComplexF* s0 = samples + b;
+    TComplexF* s1 = s0 + a;
+    TComplexF* s2 = s1 + a;
+    TComplexF* s3 = s2 + a;
+    const float* t = tw;
+    for (int32_t k = 0; k < a; k += 4, t += 48) {
+      const __m256 x0 = _mm256_loadu_ps(&s0[k].Re);
+      const __m256 x1 = _mm256_loadu_ps(&s1[k].Re);
+      const __m256 x2 = _mm256_loadu_ps(&s2[k].Re);
+      const __m256 x3 = _mm256_loadu_ps(&s3[k].Re);
+      const __m256 bb = _mm256_add_ps(_mm256_mul_ps(x1, _mm256_loadu_ps(t + 16)),
+                                      _mm256_mul_ps(_mm256_permute_ps(x1, 0xB1), _mm256_loadu_ps(t + 24)));
+      const __m256 cc = _mm256_add_ps(_mm256_mul_ps(x2, _mm256_loadu_ps(t + 0)),
+                                      _mm256_mul_ps(_mm256_permute_ps(x2, 0xB1), _mm256_loadu_ps(t + 8)));
+      const __m256 dd = _mm256_add_ps(_mm256_mul_ps(x3, _mm256_loadu_ps(t + 32)),
+                                      _mm256_mul_ps(_mm256_permute_ps(x3, 0xB1), _mm256_loadu_ps(t + 40)));
+      const __m256 t0 = _mm256_add_ps(x0, bb);
+      const __m256 t1 = _mm256_sub_ps(x0, bb);
+      const __m256 t2 = _mm256_add_ps(cc, dd);
+      const __m256 d3 = _mm256_sub_ps(cc, dd);
+      const __m256 t3 = _mm256_xor_ps(_mm256_permute_ps(d3, 0xB1), negHi);
+      _mm256_storeu_ps(&s0[k].Re, _mm256_add_ps(t0, t2));
+      _mm256_storeu_ps(&s2[k].Re, _mm256_sub_ps(t0, t2));
+      _mm256_storeu_ps(&s1[k].Re, _mm256_add_ps(t1, t3));
+      _mm256_storeu_ps(&s3[k].Re, _mm256_sub_ps(t1, t3));
+    }
+  }
+  _mm256_zeroupper();
+}
+
+bool CpuRunsAvx() {
+  // libgcc's probe also checks that the OS saves the AVX state.
+  static const bool avx = __builtin_cpu_supports("avx");
+  return avx;
+}
+#endif
+
+// Passes are run depth first over blocks of at most this many samples (32 KiB), which stay in the
+// first-level cache from pass to pass.
+constexpr int32_t kCacheBlock = 4096;
+
+}  // namespace
+
+template <int Level>
+void TFftPlan::Radix4Pass(TComplexF* samples, int32_t count, size_t pass) const {
+  const int32_t a = FirstRadix4QuarterSize(Bits) << (2 * pass);
+#if TALV_FFT_SSE2
+  if constexpr (Level > 0) {
+    if (Level > 1 && a >= 4 && CpuRunsAvx()) {
+      Radix4PassAvx(samples, count, a, Radix4TwiddlesAvx.data() + Radix4OffsetsAvx[pass]);
+    } else {
+      Radix4PassSse2(samples, count, a, Radix4Twiddles.data() + Radix4Offsets[pass]);
+    }
+    return;
+  }
+#endif
+  Radix4PassScalar(samples, count, a, Radix4Twiddles.data() + Radix4Offsets[pass]);
+}
+
+// Transforms the block of count samples (count = 4 x the quarter size of pass `last`, or the first
+// pass's group when last < 0): either all passes in turn, or its four quarters first.
+template <int Level>
+void TFftPlan::Passes(TComplexF* samples, int32_t count, int last) const {
+  if (count <= kCacheBlock || last < 0) {
+    FirstPasses<(Level > 0)>(samples, count);
+    for (int p = 0; p <= last; ++p) Radix4Pass<Level>(samples, count, size_t(p));
+    return;
+  }
+  const int32_t quarter = count / 4;
+  for (int i = 0; i < 4; ++i) Passes<Level>(samples + size_t(i) * quarter, quarter, last - 1);
+  Radix4Pass<Level>(samples, count, size_t(last));
+}
+
 void TFftPlan::Execute(TComplexF* samples) const {
   Permute(samples);
-  FirstPasses<true>(samples);
-  Radix4Passes<true>(samples);
+  Passes<2>(samples, Size, int(Radix4Offsets.size()) - 1);
+}
+
+void TFftPlan::ExecuteSse2(TComplexF* samples) const {
+  Permute(samples);
+  Passes<1>(samples, Size, int(Radix4Offsets.size()) - 1);
 }
 
 void TFftPlan::ExecutePortable(TComplexF* samples) const {
   Permute(samples);
-  FirstPasses<false>(samples);
-  Radix4Passes<false>(samples);
+  Passes<0>(samples, Size, int(Radix4Offsets.size()) - 1);
 }

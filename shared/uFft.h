@@ -4,9 +4,10 @@
 // mean power); ApplyWindow, Execute and Shift then only work on caller-provided buffers and allocate
 // nothing, so one plan may serve several threads that each pass their own samples.
 // The public tables are those of a radix-2 decimation-in-time transform. Execute computes the same
-// transform faster (bit reversal, then radix-4 passes with SSE2 where the processor is x86, one
-// radix-2 pass first for odd powers); its result equals the forward DFT to Single precision and is
-// bit-identical on every build, since every path does the same Single operations in the same order.
+// transform faster: bit reversal, then radix-4 passes (one radix-2 pass first for odd powers), run
+// depth first over cache-sized blocks, with SSE2 on x86 and AVX where the processor has it. Its
+// result equals the forward DFT to Single precision and is bit-identical on every build and
+// processor, since every path does the same Single operations in the same order (no FMA).
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -41,8 +42,10 @@ class TFftPlan {
 
   // The same transform by the plain radix-2 stages of the public tables (reference for tests).
   void ExecuteRadix2(TComplexF* samples) const;
-  // The fast transform without SIMD (the bit-for-bit model of the vector code, for tests).
+  // The fast transform without SIMD (the bit-for-bit model of the vector code, for tests), and
+  // with SSE2 only (what processors without AVX run; on others Execute uses AVX).
   void ExecutePortable(TComplexF* samples) const;
+  void ExecuteSse2(TComplexF* samples) const;
 
  private:
   // Index pairs (i, BitReverse[i]) with i < BitReverse[i], swapped before the passes.
@@ -52,10 +55,15 @@ class TFftPlan {
   // [c0 c0 c1 c1] [-s0 s0 -s1 s1] for v, then v^2, then v^3 (12 floats per pair of k).
   std::vector<float> Radix4Twiddles;
   std::vector<size_t> Radix4Offsets;  // where each pass's rows begin, indexed by pass number
+  // The same factors for the AVX pass (a >= 4): per quad of k, rows of 8 floats for v, v^2, v^3.
+  std::vector<float> Radix4TwiddlesAvx;
+  std::vector<size_t> Radix4OffsetsAvx;
 
   void Permute(TComplexF* samples) const;
   template <bool UseSimd>
-  void FirstPasses(TComplexF* samples) const;
-  template <bool UseSimd>
-  void Radix4Passes(TComplexF* samples) const;
+  void FirstPasses(TComplexF* samples, int32_t count) const;
+  template <int Level>  // 0 scalar, 1 SSE2, 2 AVX where the processor runs it
+  void Radix4Pass(TComplexF* samples, int32_t count, size_t pass) const;
+  template <int Level>
+  void Passes(TComplexF* samples, int32_t count, int last) const;
 };

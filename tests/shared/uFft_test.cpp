@@ -151,14 +151,16 @@ TEST(Transform, LargePlansMatchTheDftOnSampledBins) {
 }
 
 TEST(Transform, FastPathIsBitIdenticalToItsPortableModelAndCloseToRadix2) {
-  for (int n : {8, 32, 128, 4096, 8192}) {
+  for (int n : {8, 16, 32, 128, 4096, 8192, 65536}) {
     TFftPlan p(n);
     const TComplexFArray x = RandomBlock(n, 7u * n);
-    TComplexFArray fast = x, portable = x, radix2 = x;
+    TComplexFArray fast = x, portable = x, sse2 = x, radix2 = x;
     p.Execute(fast.data());
     p.ExecutePortable(portable.data());
+    p.ExecuteSse2(sse2.data());
     p.ExecuteRadix2(radix2.data());
     EXPECT_TRUE(SameBits(fast, portable)) << n;
+    EXPECT_TRUE(SameBits(sse2, portable)) << n;
     for (int k = 0; k < n; ++k) {
       ASSERT_NEAR(fast[k].Re, radix2[k].Re, 2e-6 * std::sqrt(double(n)) * p.Bits) << n << " " << k;
       ASSERT_NEAR(fast[k].Im, radix2[k].Im, 2e-6 * std::sqrt(double(n)) * p.Bits) << n << " " << k;
