@@ -1,0 +1,98 @@
+#pragma once
+// The scene the session tests run on: a simulated receiver whose reads move a manual clock by the
+// time their samples take, so a session's squelch, detection pacing, hang times and time-outs follow
+// the samples it has read, however fast or slow the machine (or TSan, or Wine) runs it. A script hook
+// runs on the reading thread before every read: it is where a test stops the session, clears or adds
+// tones, polls the monitor or breaks the receiver, at an exact read, with no race against the thread.
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "pClock.h"
+#include "pSystem.h"
+#include "uSdrDevices.h"
+#include "uSdrSim.h"
+#include "uSessionThread.h"
+
+namespace sessiontest {
+
+class TPacedSim : public TSimDevice {
+ public:
+  explicit TPacedSim(plat::TManualClock& clock) : FClock(clock) {}
+
+  bool Open(int32_t index) override {
+    if (!OpenError.empty()) {
+      LastError = OpenError;
+      return false;
+    }
+    return TSimDevice::Open(index);
+  }
+  bool SetCenterFreq(int64_t hz) override {
+    ++Tunes;
+    return TSimDevice::SetCenterFreq(hz);
+  }
+  bool ReadSync(uint8_t* buffer, int32_t count, int32_t& bytesRead) override {
+    ++Reads;
+    if (OnRead) OnRead(Reads);
+    if (FailReads > 0) {
+      --FailReads;
+      ++FailedReads;
+      bytesRead = 0;
+      LastError = FailText;
+      return false;
+    }
+    const bool ok = TSimDevice::ReadSync(buffer, count, bytesRead);
+    // Whole milliseconds of the samples read so far; the remainder carries to the next read.
+    FSamples += bytesRead / 2;
+    const auto ms = static_cast<uint64_t>(static_cast<double>(FSamples) * 1000.0 / SampleRate);
+    FClock.Advance(ms - FAdvancedMs);
+    FAdvancedMs = ms;
+    return ok;
+  }
+
+  // Runs on the reading thread before read number `read` (from 1; Prepare's retune discard is one).
+  std::function<void(int64_t read)> OnRead;
+  int32_t FailReads = 0;  // this many next reads fail with FailText
+  std::string FailText = "usb transfer failed (-5)";
+  std::string OpenError;  // non-empty: Open fails with it
+  int64_t Reads = 0;
+  int64_t FailedReads = 0;
+  int32_t Tunes = 0;
+
+ private:
+  plat::TManualClock& FClock;
+  int64_t FSamples = 0;
+  uint64_t FAdvancedMs = 0;
+};
+
+// Holds the device override for one test and clears it at the end, whatever the test's outcome.
+class TOverride {
+ public:
+  explicit TOverride(TSdrDeviceRef device) { SetDeviceOverride(std::move(device), "Test"); }
+  ~TOverride() { SetDeviceOverride(nullptr, "Test"); }
+  TOverride(const TOverride&) = delete;
+  TOverride& operator=(const TOverride&) = delete;
+};
+
+// Waits (really, in 1 ms steps) until the session's thread has ended; false after timeoutMs.
+inline bool WaitFinished(const TSessionThread& s, uint32_t timeoutMs = 120000) {
+  const uint64_t t0 = plat::TickMs();
+  while (!s.Finished()) {
+    if (plat::TickMs() - t0 > timeoutMs) return false;
+    plat::SleepMs(1);
+  }
+  return true;
+}
+
+// Waits (really) until `done` holds; false after timeoutMs.
+inline bool WaitUntil(const std::function<bool()>& done, uint32_t timeoutMs = 120000) {
+  const uint64_t t0 = plat::TickMs();
+  while (!done()) {
+    if (plat::TickMs() - t0 > timeoutMs) return false;
+    plat::SleepMs(1);
+  }
+  return true;
+}
+
+}  // namespace sessiontest
