@@ -35,10 +35,16 @@ class TPackedLines {
   std::string FLine;
 };
 
-std::string KeyLine(const char* key, const std::string& value) { return std::string(key) + value; }
-std::string KeyLine(const char* key, int64_t value) { return std::string(key) + std::to_string(value); }
+std::string KeyLine(const char* key, const std::string& value) {
+  return std::string(key) + value;
+}
+std::string KeyLine(const char* key, int64_t value) {
+  return std::string(key) + std::to_string(value);
+}
 
-int64_t ClampInt(int64_t v, int64_t lo, int64_t hi) { return v < lo ? lo : (v > hi ? hi : v); }
+int64_t ClampInt(int64_t v, int64_t lo, int64_t hi) {
+  return v < lo ? lo : (v > hi ? hi : v);
+}
 
 }  // namespace
 
@@ -77,7 +83,9 @@ std::string FrameReply(const TTextLines& reply) {
   return text;
 }
 
-std::string CommandWord(std::string_view commandLine) { return AsciiUpper(TrimText(commandLine)); }
+std::string CommandWord(std::string_view commandLine) {
+  return AsciiUpper(TrimText(commandLine));
+}
 
 std::string SafeReplyText(std::string_view text) {
   std::string safe(text);
@@ -105,33 +113,7 @@ bool TLineSplitter::Next(std::string& line) {
   return true;
 }
 
-TReadState TRequestReader::Feed(const char* data, size_t size) {
-  if (FState != TReadState::NeedMore) return FState;
-  FLines.Feed(data, size);
-  std::string line;
-  for (;;) {
-    size_t before = FLines.Pending();
-    if (!FLines.Next(line)) break;
-    FConsumed += before - FLines.Pending();
-    if (FConsumed > FMax) return FState = TReadState::TooLarge;
-    if (line == ".") return FState = FHaveCommand ? TReadState::Complete : TReadState::Invalid;
-    if (!FHaveCommand) {
-      FRequest.CommandLine = line;
-      FHaveCommand = true;
-    } else {
-      FRequest.Body.push_back(DotUnstuff(line));
-    }
-  }
-  if (FConsumed + FLines.Pending() > FMax) return FState = TReadState::TooLarge;
-  return FState;
-}
-
-TReadState TRequestReader::End() {
-  if (FState == TReadState::NeedMore) FState = TReadState::Invalid;
-  return FState;
-}
-
-TReadState TReplyReader::Feed(const char* data, size_t size) {
+TReadState TFramedReader::Feed(const char* data, size_t size) {
   if (FState != TReadState::NeedMore) return FState;
   FSplit.Feed(data, size);
   std::string line;
@@ -140,26 +122,52 @@ TReadState TReplyReader::Feed(const char* data, size_t size) {
     if (!FSplit.Next(line)) break;
     FConsumed += before - FSplit.Pending();
     if (FConsumed > FMax) return FState = TReadState::TooLarge;
-    if (line == ".") return FState = FLines.empty() ? TReadState::Invalid : TReadState::Complete;
-    FLines.push_back(FLines.empty() ? line : DotUnstuff(line));
+    FState = OnLine(line);
+    if (FState != TReadState::NeedMore) return FState;
   }
-  if (FConsumed + FSplit.Pending() > FMax) return FState = TReadState::TooLarge;
+  // A line that has no end yet counts too, so one endless line fails as soon as it passes the cap.
+  if (FConsumed + FSplit.Pending() > FMax) FState = TReadState::TooLarge;
   return FState;
 }
 
-TReadState TReplyReader::End() {
+TReadState TFramedReader::End() {
   if (FState == TReadState::NeedMore) FState = TReadState::Invalid;
   return FState;
 }
 
-TReadState ReadRequest(plat::TPipeConn& conn, TRequest& request) {
-  TRequestReader reader;
+TReadState TRequestReader::OnLine(const std::string& line) {
+  if (line == ".") return FHaveCommand ? TReadState::Complete : TReadState::Invalid;
+  if (!FHaveCommand) {
+    FRequest.CommandLine = line;
+    FHaveCommand = true;
+  } else {
+    FRequest.Body.push_back(DotUnstuff(line));
+  }
+  return TReadState::NeedMore;
+}
+
+TReadState TReplyReader::OnLine(const std::string& line) {
+  if (line == ".") return FLines.empty() ? TReadState::Invalid : TReadState::Complete;
+  FLines.push_back(FLines.empty() ? line : DotUnstuff(line));
+  return TReadState::NeedMore;
+}
+
+namespace {
+// Reads chunks into the reader until it has decided.
+TReadState ReadFramed(plat::TPipeConn& conn, TFramedReader& reader) {
   char chunk[proto::kReadChunk];
   TReadState state = TReadState::NeedMore;
   while (state == TReadState::NeedMore) {
     size_t n = conn.Read(chunk, sizeof chunk);
     state = n == 0 ? reader.End() : reader.Feed(chunk, n);
   }
+  return state;
+}
+}  // namespace
+
+TReadState ReadRequest(plat::TPipeConn& conn, TRequest& request) {
+  TRequestReader reader;
+  TReadState state = ReadFramed(conn, reader);
   request = reader.Request();
   return state;
 }
@@ -177,17 +185,14 @@ bool SendRequest(plat::TPipeConn& conn, std::string_view command, const TTextLin
 
 bool ReadReply(plat::TPipeConn& conn, TTextLines& lines) {
   TReplyReader reader;
-  char chunk[proto::kReadChunk];
-  TReadState state = TReadState::NeedMore;
-  while (state == TReadState::NeedMore) {
-    size_t n = conn.Read(chunk, sizeof chunk);
-    state = n == 0 ? reader.End() : reader.Feed(chunk, n);
-  }
+  TReadState state = ReadFramed(conn, reader);
   lines = reader.Lines();
   return state == TReadState::Complete;
 }
 
-bool ReplyIsOk(const TTextLines& lines) { return !lines.empty() && lines[0].compare(0, 2, "OK") == 0; }
+bool ReplyIsOk(const TTextLines& lines) {
+  return !lines.empty() && lines[0].compare(0, 2, "OK") == 0;
+}
 
 std::string ReplyErrorText(const TTextLines& lines) {
   if (lines.empty()) return std::string();
@@ -224,7 +229,9 @@ TTalvConfig ConfigFromBody(const TTextLines& body) {
   return cfg;
 }
 
-int64_t ClampRequestHz(int64_t hz) { return ClampInt(hz, 0, proto::kMaxRequestHz); }
+int64_t ClampRequestHz(int64_t hz) {
+  return ClampInt(hz, 0, proto::kMaxRequestHz);
+}
 
 int64_t BodyHz(const TTextLines& body, std::string_view name) {
   return ClampRequestHz(ParseHz(BodyValue(body, name), 0));
@@ -250,7 +257,9 @@ TEnvelopeRequest ParseEnvelopeRequest(const TTextLines& body) {
   return r;
 }
 
-int32_t EnvelopeRate(int32_t audioRate) { return audioRate / proto::kAudioBlock; }
+int32_t EnvelopeRate(int32_t audioRate) {
+  return audioRate / proto::kAudioBlock;
+}
 
 TLiveRequest ParseLiveRequest(const TTextLines& body, const TTalvConfig& cfg) {
   TLiveRequest r;
@@ -263,7 +272,9 @@ TLiveRequest ParseLiveRequest(const TTextLines& body, const TTalvConfig& cfg) {
 // ---------------------------------------------------------------------------------------------
 // Reply lines
 
-std::string ErrorLine(std::string_view text) { return "ERR " + SafeReplyText(text); }
+std::string ErrorLine(std::string_view text) {
+  return "ERR " + SafeReplyText(text);
+}
 
 std::string UnknownCommandLine(std::string_view word) {
   return "ERR unknown command: " + SafeReplyText(word);

@@ -112,48 +112,62 @@ class TLineSplitter {
 
 enum class TReadState { NeedMore, Complete, Invalid, TooLarge };
 
+// What the request and reply readers share: the stream is cut into lines, each handed to OnLine,
+// until OnLine or the byte cap decides. Once the state is Complete, Invalid or TooLarge it stays
+// there and further bytes are ignored (bytes after the terminator are not read). TooLarge: more than
+// maxBytes arrived before the terminator; End: the stream ended (a read of 0 bytes or a failed one),
+// which makes a message still waiting for its terminator Invalid.
+class TFramedReader {
+ public:
+  virtual ~TFramedReader() = default;
+  TReadState Feed(const char* data, size_t size);
+  TReadState End();
+  TReadState State() const { return FState; }
+
+ protected:
+  explicit TFramedReader(size_t maxBytes) : FMax(maxBytes) {}
+  // One line, its line end removed; NeedMore to go on.
+  virtual TReadState OnLine(const std::string& line) = 0;
+
+ private:
+  size_t FMax;
+  size_t FConsumed = 0;  // bytes of the lines handed out so far
+  TReadState FState = TReadState::NeedMore;
+  TLineSplitter FSplit;
+};
+
 struct TRequest {
   std::string CommandLine;  // as received (minus its line end), never un-stuffed
   TTextLines Body;          // un-stuffed body lines
 };
 
-// The engine's reading of one request. Feed it chunks as they arrive; once it has said Complete,
-// Invalid or TooLarge it stays there and ignores further bytes (bytes after the terminator are not
-// read). Invalid: the terminator came first, or the stream ended before it (End). TooLarge: more
-// than maxBytes arrived before the terminator.
-class TRequestReader {
+// The engine's reading of one request: the first line is the command line, later lines are
+// un-stuffed into the body, "." (compared before un-stuffing) ends it. Invalid when the terminator
+// comes first.
+class TRequestReader : public TFramedReader {
  public:
-  explicit TRequestReader(size_t maxBytes = proto::kMaxRequestBytes) : FMax(maxBytes) {}
-  TReadState Feed(const char* data, size_t size);
-  // The stream ended (a read of 0 bytes or a failed read).
-  TReadState End();
-  TReadState State() const { return FState; }
+  explicit TRequestReader(size_t maxBytes = proto::kMaxRequestBytes) : TFramedReader(maxBytes) {}
   const TRequest& Request() const { return FRequest; }
 
+ protected:
+  TReadState OnLine(const std::string& line) override;
+
  private:
-  size_t FMax;
-  size_t FConsumed = 0;  // bytes of the lines handed out so far
   bool FHaveCommand = false;
-  TReadState FState = TReadState::NeedMore;
-  TLineSplitter FLines;
   TRequest FRequest;
 };
 
 // The client's reading of one reply: the first line unchanged, later lines un-stuffed, "." ends it;
 // Complete only with at least one line before the ".".
-class TReplyReader {
+class TReplyReader : public TFramedReader {
  public:
-  explicit TReplyReader(size_t maxBytes = proto::kMaxReplyBytes) : FMax(maxBytes) {}
-  TReadState Feed(const char* data, size_t size);
-  TReadState End();
-  TReadState State() const { return FState; }
+  explicit TReplyReader(size_t maxBytes = proto::kMaxReplyBytes) : TFramedReader(maxBytes) {}
   const TTextLines& Lines() const { return FLines; }
 
+ protected:
+  TReadState OnLine(const std::string& line) override;
+
  private:
-  size_t FMax;
-  size_t FConsumed = 0;
-  TReadState FState = TReadState::NeedMore;
-  TLineSplitter FSplit;
   TTextLines FLines;
 };
 
@@ -210,9 +224,9 @@ TEnvelopeRequest ParseEnvelopeRequest(const TTextLines& body);
 int32_t EnvelopeRate(int32_t audioRate);
 
 struct TLiveRequest {
-  int64_t Hz = 0;              // LiveHz (0: none usable)
-  TModulation Mod = modNFM;    // LiveMod, else the settings' Modulation
-  bool Multi = false;          // LiveMulti is exactly "1"
+  int64_t Hz = 0;            // LiveHz (0: none usable)
+  TModulation Mod = modNFM;  // LiveMod, else the settings' Modulation
+  bool Multi = false;        // LiveMulti is exactly "1"
 };
 TLiveRequest ParseLiveRequest(const TTextLines& body, const TTalvConfig& cfg);
 
@@ -226,14 +240,14 @@ std::string UnknownCommandLine(std::string_view word);
 
 // One detected channel as the engine's store holds it and the CHANNELS line carries it.
 struct TChannelRec {
-  int64_t Hz = 0;          // grid-rounded channel frequency, the store's key
-  double FirstSeen = 0;    // local date-time (days since 1899-12-30) of the first sighting
-  double LastSeen = 0;     // ... of the latest sighting
-  int32_t Hits = 0;        // merges that saw it
-  double PeakSnrDb = 0;    // highest SNR seen
-  double LastSnrDb = 0;    // SNR of the latest sighting
-  int32_t Reserved = 0;    // always 0; carried on the line
-  uint8_t Active = 0;      // 0/1, meaningful only in a snapshot
+  int64_t Hz = 0;        // grid-rounded channel frequency, the store's key
+  double FirstSeen = 0;  // local date-time (days since 1899-12-30) of the first sighting
+  double LastSeen = 0;   // ... of the latest sighting
+  int32_t Hits = 0;      // merges that saw it
+  double PeakSnrDb = 0;  // highest SNR seen
+  double LastSnrDb = 0;  // SNR of the latest sighting
+  int32_t Reserved = 0;  // always 0; carried on the line
+  uint8_t Active = 0;    // 0/1, meaningful only in a snapshot
 };
 using TChannelRecArray = std::vector<TChannelRec>;
 

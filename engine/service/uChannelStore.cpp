@@ -44,7 +44,8 @@ void TChannelStore::Merge(const TChannelHitArray& hits) {
 TChannelRecArray TChannelStore::Snapshot() const {
   std::lock_guard<std::mutex> lock(FLock);
   TChannelRecArray items(FItems);
-  for (size_t i = 0; i < items.size(); ++i) items[i].Active = FScanning && FLastSweepOf[i] == FSweepNo ? 1 : 0;
+  for (size_t i = 0; i < items.size(); ++i)
+    items[i].Active = FScanning && FLastSweepOf[i] == FSweepNo ? 1 : 0;
   return items;
 }
 

@@ -56,5 +56,6 @@ void BuildEnvelopeReply(TTextLines& reply, const TEnvelopeRequest& request, int3
 
 void BuildDevicesReply(TTextLines& reply, const TSdrDeviceInfoArray& devices) {
   reply.assign(1, proto::kOk);
-  for (const TSdrDeviceInfo& d : devices) reply.push_back(DeviceLine(d.Index, SdrKindName(d.Kind), d.Name, d.Serial));
+  for (const TSdrDeviceInfo& d : devices)
+    reply.push_back(DeviceLine(d.Index, SdrKindName(d.Kind), d.Name, d.Serial));
 }

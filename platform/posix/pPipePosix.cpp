@@ -75,13 +75,17 @@ int TryConnect(const std::string& path) {
 
 }  // namespace
 
-std::string PipePath(const std::string& name) { return PipeFolder() + "/" + name; }
+std::string PipePath(const std::string& name) {
+  return PipeFolder() + "/" + name;
+}
 
 // ---- connection ----
 
 TPipeConn::TPipeConn(intptr_t handle, bool serverSide) : FHandle(handle), FServerSide(serverSide) {}
 
-TPipeConn::~TPipeConn() { Close(); }
+TPipeConn::~TPipeConn() {
+  Close();
+}
 
 size_t TPipeConn::Read(void* buffer, size_t size) {
   if (FAborted.load() || FHandle < 0 || size == 0) return 0;
@@ -199,8 +203,7 @@ bool TPipeServer::Open() {
   }
 
   int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) != 0 ||
-      ::listen(fd, 128) != 0) {
+  if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) != 0 || ::listen(fd, 128) != 0) {
     int err = errno;
     if (fd >= 0) ::close(fd);
     ::close(lockFd);

@@ -10,9 +10,15 @@ namespace {
 
 constexpr DWORD kPipeBuffer = 65536;
 
-HANDLE H(intptr_t h) { return reinterpret_cast<HANDLE>(h); }
-intptr_t I(HANDLE h) { return reinterpret_cast<intptr_t>(h); }
-bool Valid(intptr_t h) { return H(h) != INVALID_HANDLE_VALUE && h != 0 && h != -1; }
+HANDLE H(intptr_t h) {
+  return reinterpret_cast<HANDLE>(h);
+}
+intptr_t I(HANDLE h) {
+  return reinterpret_cast<intptr_t>(h);
+}
+bool Valid(intptr_t h) {
+  return H(h) != INVALID_HANDLE_VALUE && h != 0 && h != -1;
+}
 
 // Runs one overlapped transfer to its end. A request to abort is seen within 100 ms even when it came
 // just before the transfer was issued.
@@ -31,7 +37,9 @@ std::string ErrorText(const char* what, DWORD code) {
 
 }  // namespace
 
-std::string PipePath(const std::string& name) { return "\\\\.\\pipe\\" + name; }
+std::string PipePath(const std::string& name) {
+  return "\\\\.\\pipe\\" + name;
+}
 
 // ---- connection ----
 
@@ -110,8 +118,7 @@ std::unique_ptr<TPipeConn> PipeConnect(const std::string& name, uint32_t timeout
   std::wstring path = ToWide(PipePath(name));
   uint64_t deadline = clock.NowMs() + timeoutMs;
   for (;;) {
-    HANDLE h = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
-                           nullptr);
+    HANDLE h = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     if (h != INVALID_HANDLE_VALUE) {
       DWORD mode = PIPE_READMODE_BYTE;
       SetNamedPipeHandleState(h, &mode, nullptr, nullptr);

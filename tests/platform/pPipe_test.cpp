@@ -1,3 +1,5 @@
+#include "pPipe.h"
+
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -7,7 +9,6 @@
 #include <vector>
 
 #include "pClock.h"
-#include "pPipe.h"
 #include "pProcess.h"
 #include "pSystem.h"
 #include "pThread.h"

@@ -48,7 +48,8 @@ TEST(FreshEngineHelper, Replies) {
   // Line ends spelled out: a console in text mode would change them.
   std::string text = "[" + FrameReply(spectrum) + "][" + FrameReply(envelope) + "]";
   std::string shown;
-  for (char c : text) shown += c == '\r' ? std::string("<CR>") : c == '\n' ? std::string("<LF>") : std::string(1, c);
+  for (char c : text)
+    shown += c == '\r' ? std::string("<CR>") : c == '\n' ? std::string("<LF>") : std::string(1, c);
   std::printf("%s\n", shown.c_str());
   std::fflush(stdout);
 }
@@ -123,7 +124,7 @@ TEST(SpectrumPanorama, WideWindowDuringAScanGivesThePanorama) {
   EXPECT_EQ(reply[10], "Pano=" + std::to_string(hops[1].LoHz) + " " + std::to_string(hops[1].HiHz) + " -1");
   EXPECT_EQ(reply[9 + hops.size()], "Mark=144400000 17.2");
   EXPECT_EQ(reply[10 + hops.size()].rfind("Bin=", 0), 0u);
-  EXPECT_EQ(reply.size(), 10u + hops.size() + 2u);  // 256 points in two lines
+  EXPECT_EQ(reply.size(), 10u + hops.size() + 2u);            // 256 points in two lines
   EXPECT_NE(reply.back().find("-400.0"), std::string::npos);  // points without data
 
   // Not scanning, or a window of one hop: the latest frame instead.
@@ -166,7 +167,7 @@ TEST(EnvelopeReply, AtMostMaxSamplesPerLaneTheNewestWin) {
   ASSERT_EQ(reply.size(), 6u);
   EXPECT_EQ(reply[4], "Lane=0 100");
   EXPECT_EQ(reply[5].rfind("Env=0.6562,", 0), 0u) << reply[5];  // sample 84 of 0..99: 84/128
-  EXPECT_NE(reply[5].find(" 0.7734,"), std::string::npos);    // ... up to sample 99
+  EXPECT_NE(reply[5].find(" 0.7734,"), std::string::npos);      // ... up to sample 99
   ClearLevelLanes();
 }
 
@@ -182,7 +183,8 @@ TEST(DevicesReply, OneLinePerReceiverWithSafeTexts) {
   devices[1].Serial = "";
   TTextLines reply;
   BuildDevicesReply(reply, devices);
-  EXPECT_EQ(reply, (TTextLines{"OK", "0\trtlsdr\tGeneric RTL2832U OEM\t00000001", "0\thackrf\tHackRF One  .\t"}));
+  EXPECT_EQ(reply,
+            (TTextLines{"OK", "0\trtlsdr\tGeneric RTL2832U OEM\t00000001", "0\thackrf\tHackRF One  .\t"}));
   BuildDevicesReply(reply, {});
   EXPECT_EQ(reply, TTextLines{"OK"});
 }

@@ -12,19 +12,15 @@
 
 namespace {
 
-// Feeds text to a request reader in pieces of `step` bytes.
-TReadState FeedRequest(TRequestReader& reader, const std::string& text, size_t step) {
+// Feeds text to a reader in pieces of `step` bytes.
+TReadState FeedRequest(TFramedReader& reader, const std::string& text, size_t step) {
   TReadState state = TReadState::NeedMore;
   for (size_t i = 0; i < text.size() && state == TReadState::NeedMore; i += step)
     state = reader.Feed(text.data() + i, std::min(step, text.size() - i));
   return state;
 }
-
-TReadState FeedReply(TReplyReader& reader, const std::string& text, size_t step) {
-  TReadState state = TReadState::NeedMore;
-  for (size_t i = 0; i < text.size() && state == TReadState::NeedMore; i += step)
-    state = reader.Feed(text.data() + i, std::min(step, text.size() - i));
-  return state;
+TReadState FeedReply(TFramedReader& reader, const std::string& text, size_t step) {
+  return FeedRequest(reader, text, step);
 }
 
 // Tries a few names of a locale whose decimal separator is a comma; true when one was set.
@@ -50,7 +46,8 @@ TEST(DotStuffing, LeadingDotGetsASecondDotOthersUnchanged) {
   EXPECT_EQ(DotUnstuff("."), ".");    // too short
   EXPECT_EQ(DotUnstuff(".x"), ".x");  // not stuffed
   EXPECT_EQ(DotUnstuff(""), "");
-  for (std::string line : {".", "..", ".x", "x", "", "...", "a=.b"}) EXPECT_EQ(DotUnstuff(DotStuff(line)), line);
+  for (std::string line : {".", "..", ".x", "x", "", "...", "a=.b"})
+    EXPECT_EQ(DotUnstuff(DotStuff(line)), line);
 }
 
 TEST(Framing, RequestTextIsByteExact) {
@@ -155,7 +152,8 @@ TEST(RequestReading, SizeCapCountsUpToTheTerminator) {
 
 TEST(RequestReading, OneMebibyteIsTheShippedCap) {
   std::string head = "START\r\n", tail = "\r\n.\r\n";
-  std::string exact = head + "K=" + std::string(proto::kMaxRequestBytes - head.size() - tail.size() - 2, 'v') + tail;
+  std::string exact =
+      head + "K=" + std::string(proto::kMaxRequestBytes - head.size() - tail.size() - 2, 'v') + tail;
   ASSERT_EQ(exact.size(), proto::kMaxRequestBytes);
   TRequestReader ok;
   EXPECT_EQ(FeedRequest(ok, exact, 4096), TReadState::Complete);
@@ -210,7 +208,9 @@ TEST(CommandWords, TrimmedAndUpperCased) {
 // Foreign text in replies
 
 TEST(SafeText, ControlCharactersBecomeBlanks) {
-  EXPECT_EQ(SafeReplyText("a\r\nb\tc\x7f" "d\x01"), "a  b c d ");
+  EXPECT_EQ(SafeReplyText("a\r\nb\tc\x7f"
+                          "d\x01"),
+            "a  b c d ");
   EXPECT_EQ(SafeReplyText("Gerät ÄÖÜ"), "Gerät ÄÖÜ");  // 8-bit text passes unchanged
 }
 
@@ -244,8 +244,8 @@ TEST(Bodies, BodyValueTakesTheFirstExactKeyUntrimmed) {
 }
 
 TEST(Bodies, ApplyBodyTrimsKeysIgnoresUnknownAndStartsFromDefaults) {
-  TTalvConfig cfg = ConfigFromBody({" StartHz =150M", "ClientPid=77", "NoSuchKey=1", "=5", "SnrDb=9,5",
-                                    "Modulation=am"});
+  TTalvConfig cfg =
+      ConfigFromBody({" StartHz =150M", "ClientPid=77", "NoSuchKey=1", "=5", "SnrDb=9,5", "Modulation=am"});
   EXPECT_EQ(cfg.StartHz, 150000000);
   EXPECT_EQ(cfg.SnrDb, 9.5);
   EXPECT_EQ(cfg.Modulation, modAM);
@@ -355,9 +355,9 @@ TEST(ChannelLine, LenientTailStrictHead) {
   ASSERT_TRUE(ParseChannelLine("145000000\t1.5\t2.5\t4\t10.00\t9.00\t0\t2\textra", rec));
   EXPECT_EQ(rec.Active, 1);
   EXPECT_FALSE(ParseChannelLine("145000000\t1.5\t2.5\t12.5\t10.00\t9.00\t0\t1", rec));  // hits
-  EXPECT_EQ(rec.Hz, 0);                                                                   // cleared
-  EXPECT_FALSE(ParseChannelLine("145000000\t1,5\t2.5\t4\t10.00\t9.00\t0\t1", rec));    // comma
-  EXPECT_FALSE(ParseChannelLine("145000000\t1.5\t2.5\t4\t10.00", rec));                // five fields
+  EXPECT_EQ(rec.Hz, 0);                                                                 // cleared
+  EXPECT_FALSE(ParseChannelLine("145000000\t1,5\t2.5\t4\t10.00\t9.00\t0\t1", rec));     // comma
+  EXPECT_FALSE(ParseChannelLine("145000000\t1.5\t2.5\t4\t10.00", rec));                 // five fields
   EXPECT_FALSE(ParseChannelLine("", rec));
 }
 
@@ -396,10 +396,10 @@ TEST(StatusReply, RunningScanWithItsBlock) {
   s.StartedAt = 45000.123456789;
   s.LevelClass = 3;
   s.ServiceError = "not shown while a scan session exists";
-  EXPECT_EQ(StatusLines(s), (TTextLines{"Running=1", "EnginePid=1", "Simd=avx2", "Channels=3", "Monitor=0",
-                                        "Live=0", "Device=Simulated receiver", "Sweeps=12", "HopIndex=2",
-                                        "HopCount=5", "NoiseDb=-72.2", "StartedAt=45000.123457",
-                                        "Level=loud"}));
+  EXPECT_EQ(StatusLines(s),
+            (TTextLines{"Running=1", "EnginePid=1", "Simd=avx2", "Channels=3", "Monitor=0", "Live=0",
+                        "Device=Simulated receiver", "Sweeps=12", "HopIndex=2", "HopCount=5", "NoiseDb=-72.2",
+                        "StartedAt=45000.123457", "Level=loud"}));
   s.LevelClass = 0;
   s.ScanError = "sweep failed";
   s.ScanRunning = false;
@@ -420,8 +420,9 @@ TEST(StatusReply, LiveBlockForms) {
   s.LiveCenterHz = 145300000;
   s.LiveDevice = "HackRF One";
   TTextLines lines = StatusLines(s);
-  EXPECT_EQ(TTextLines(lines.begin() + 5, lines.end()),
-            (TTextLines{"Live=1", "LiveHz=145500000", "LiveMod=AM", "LiveCenter=145300000", "Device=HackRF One"}));
+  EXPECT_EQ(
+      TTextLines(lines.begin() + 5, lines.end()),
+      (TTextLines{"Live=1", "LiveHz=145500000", "LiveMod=AM", "LiveCenter=145300000", "Device=HackRF One"}));
   // A live session that ended with an error.
   s.LiveRunning = false;
   s.LiveError = "read failed";
@@ -512,66 +513,81 @@ TEST(Numbers, PointWhateverTheLocale) {
 // Over a real pipe
 
 namespace {
-std::string PipeName() {
-  static std::atomic<int> n{0};
-  return "talv_proto_test_" + std::to_string(plat::CurrentProcessId()) + "_" + std::to_string(++n);
-}
+
+// An engine-like server for one connection: reads the request as the engine does and, when it is
+// complete, answers with the command word and the body echoed after a dot-led line.
+class TOneShotServer {
+ public:
+  TOneShotServer() : Server(Name()) {
+    Opened = Server.Open();
+    if (Opened)
+      Loop.Start([this] {
+        Server.Serve(
+            [this](plat::TPipeConn& conn) {
+              TRequest request;
+              TReadState s = ReadRequest(conn, request);
+              State = static_cast<int>(s);
+              if (s != TReadState::Complete) return;
+              TTextLines reply = {"OK", ".leading dot", "Word=" + CommandWord(request.CommandLine)};
+              for (const std::string& line : request.Body) reply.push_back(line);
+              WriteReply(conn, reply);
+            },
+            [] { return false; });
+      });
+  }
+  ~TOneShotServer() {
+    Server.Stop();
+    Loop.Join();
+  }
+  static std::string Name() {
+    static std::atomic<int> n{0};
+    return "talv_proto_test_" + std::to_string(plat::CurrentProcessId()) + "_" + std::to_string(++n);
+  }
+  plat::TPipeServer Server;
+  plat::TThread Loop;
+  bool Opened = false;
+  std::atomic<int> State{-1};
+};
+
 }  // namespace
 
 TEST(PipeFraming, RequestAndReplyCrossARealPipe) {
-  plat::TPipeServer server(PipeName());
-  ASSERT_TRUE(server.Open()) << server.LastError();
-  std::atomic<int> state{-1};
-  TRequest seen;
-  plat::TThread loop;
-  ASSERT_TRUE(loop.Start([&] {
-    server.Serve(
-        [&](plat::TPipeConn& conn) {
-          TRequest request;
-          TReadState s = ReadRequest(conn, request);
-          state = static_cast<int>(s);
-          if (s != TReadState::Complete) return;
-          seen = request;
-          TTextLines reply = {"OK", ".leading dot", "Word=" + CommandWord(request.CommandLine)};
-          for (const std::string& line : request.Body) reply.push_back(line);
-          WriteReply(conn, reply);
-        },
-        [] { return false; });
-  }));
-  auto conn = plat::PipeConnect(server.Name(), 5000);
+  TOneShotServer s;
+  ASSERT_TRUE(s.Opened) << s.Server.LastError();
+  auto conn = plat::PipeConnect(s.Server.Name(), 5000);
   ASSERT_NE(conn, nullptr);
   ASSERT_TRUE(SendRequest(*conn, "status", {".", "A=1"}));
   TTextLines reply;
   ASSERT_TRUE(ReadReply(*conn, reply));
-  loop.Join();
-  EXPECT_EQ(state.load(), static_cast<int>(TReadState::Complete));
+  s.Loop.Join();
+  EXPECT_EQ(s.State.load(), static_cast<int>(TReadState::Complete));
   EXPECT_EQ(reply, (TTextLines{"OK", ".leading dot", "Word=STATUS", ".", "A=1"}));
   EXPECT_TRUE(ReplyIsOk(reply));
 }
 
 TEST(PipeFraming, OversizedRequestIsDroppedWithoutAReply) {
-  plat::TPipeServer server(PipeName());
-  ASSERT_TRUE(server.Open()) << server.LastError();
-  std::atomic<int> state{-1};
-  plat::TThread loop;
-  ASSERT_TRUE(loop.Start([&] {
-    server.Serve(
-        [&](plat::TPipeConn& conn) {
-          TRequest request;
-          TReadState s = ReadRequest(conn, request);
-          state = static_cast<int>(s);
-          if (s == TReadState::Complete) WriteReply(conn, {"OK"});
-        },
-        [] { return false; });
-  }));
-  auto conn = plat::PipeConnect(server.Name(), 5000);
+  TOneShotServer s;
+  ASSERT_TRUE(s.Opened) << s.Server.LastError();
+  auto conn = plat::PipeConnect(s.Server.Name(), 5000);
   ASSERT_NE(conn, nullptr);
   TTextLines body(20000, std::string(100, 'x'));  // about 2 MiB
   SendRequest(*conn, "START", body);              // may fail once the engine has dropped us
   TTextLines reply;
   EXPECT_FALSE(ReadReply(*conn, reply));
   EXPECT_TRUE(reply.empty());
-  loop.Join();
-  EXPECT_TRUE(server.WaitConnections(10000));
-  EXPECT_EQ(state.load(), static_cast<int>(TReadState::TooLarge));
+  s.Loop.Join();
+  EXPECT_TRUE(s.Server.WaitConnections(10000));
+  EXPECT_EQ(s.State.load(), static_cast<int>(TReadState::TooLarge));
+}
+
+TEST(PipeFraming, RequestEndingBeforeItsTerminatorGetsNoReply) {
+  TOneShotServer s;
+  ASSERT_TRUE(s.Opened) << s.Server.LastError();
+  auto conn = plat::PipeConnect(s.Server.Name(), 5000);
+  ASSERT_NE(conn, nullptr);
+  ASSERT_TRUE(conn->Write(".\r\n", 3));  // the terminator alone
+  TTextLines reply;
+  EXPECT_FALSE(ReadReply(*conn, reply));
+  s.Loop.Join();
+  EXPECT_EQ(s.State.load(), static_cast<int>(TReadState::Invalid));
 }
