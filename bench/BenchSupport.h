@@ -12,7 +12,9 @@
 namespace talvbench {
 
 // "<work> [ours]" and "<work> [<peer>]".
-inline std::string OursName(const std::string& work) { return work + " [ours]"; }
+inline std::string OursName(const std::string& work) {
+  return work + " [ours]";
+}
 inline std::string PeerName(const std::string& work, const std::string& peer) {
   return work + " [" + peer + "]";
 }

@@ -25,7 +25,9 @@ struct TFftwFree {
 };
 using TFftwBuffer = std::unique_ptr<fftwf_complex, TFftwFree>;
 
-TFftwBuffer FftwAlloc(int n) { return TFftwBuffer(fftwf_alloc_complex(static_cast<size_t>(n))); }
+TFftwBuffer FftwAlloc(int n) {
+  return TFftwBuffer(fftwf_alloc_complex(static_cast<size_t>(n)));
+}
 
 void OursExecute(benchmark::State& state, int n) {
   TFftPlan plan(n);
@@ -138,7 +140,8 @@ void FftwAnalyze(benchmark::State& state, int n, int averages) {
   TFftwBuffer work = FftwAlloc(n);
   fftwf_plan plan = fftwf_plan_dft_1d(n, work.get(), work.get(), FFTW_FORWARD, FFTW_MEASURE);
   const TComplexFArray block = SceneBlock(n, averages);
-  TSingleArray sums(static_cast<size_t>(n)), spectrum(static_cast<size_t>(n)), scratch(static_cast<size_t>(n));
+  TSingleArray sums(static_cast<size_t>(n)), spectrum(static_cast<size_t>(n)),
+      scratch(static_cast<size_t>(n));
   const double scale = double(averages) * n * n * tables.WindowPower;
   const int edge = int(std::lround(n * 0.075)), half = n / 2, dc = 3;
   int peaks = 0;
@@ -149,7 +152,8 @@ void FftwAnalyze(benchmark::State& state, int n, int averages) {
       fftwf_execute(plan);
       FftwPower(work.get(), sums.data(), n);
     }
-    for (int k = 0; k < n; ++k) spectrum[k] = float(10.0 * std::log10(std::max(double(sums[k]) / scale, 1e-20)));
+    for (int k = 0; k < n; ++k)
+      spectrum[k] = float(10.0 * std::log10(std::max(double(sums[k]) / scale, 1e-20)));
     int count = 0;
     for (int k = edge; k < n - edge; ++k)
       if (k < half - dc || k > half + dc) scratch[count++] = spectrum[k];
@@ -168,7 +172,8 @@ void FftwAnalyze(benchmark::State& state, int n, int averages) {
 const bool gRegistered = [] {
   for (int n : {1024, 4096, 8192}) {
     const std::string work = "fft.execute/" + std::to_string(n);
-    benchmark::RegisterBenchmark(talvbench::OursName(work).c_str(), OursExecute, n)->Unit(benchmark::kMicrosecond);
+    benchmark::RegisterBenchmark(talvbench::OursName(work).c_str(), OursExecute, n)
+        ->Unit(benchmark::kMicrosecond);
     benchmark::RegisterBenchmark(talvbench::PeerName(work, "fftw").c_str(), FftwExecute, n)
         ->Unit(benchmark::kMicrosecond);
   }

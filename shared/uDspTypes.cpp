@@ -55,9 +55,13 @@ constinit TConvertKernel ConvertU8Kernel = &ConvertU8ToComplexScalar;
 constinit TConvertKernel ConvertS8Kernel = &ConvertS8ToComplexScalar;
 constinit TPowerKernel AccumulatePowerKernel = &AccumulatePowerScalar;
 
-int KernelLevel() { return gKernelLevel; }
+int KernelLevel() {
+  return gKernelLevel;
+}
 
-void SetKernelLevelProbe(TKernelLevelProbe probe) { gKernelLevelProbe = probe; }
+void SetKernelLevelProbe(TKernelLevelProbe probe) {
+  gKernelLevelProbe = probe;
+}
 
 void SelectKernels() {
   ConvertU8Kernel = &ConvertU8ToComplexScalar;

@@ -16,20 +16,32 @@ namespace {
 constexpr double kPi = 3.14159265358979323846;
 constexpr int32_t kLargestPowerOfTwo = int32_t(1) << 30;
 
-inline TComplexF Add(TComplexF x, TComplexF y) { return {x.Re + y.Re, x.Im + y.Im}; }
-inline TComplexF Sub(TComplexF x, TComplexF y) { return {x.Re - y.Re, x.Im - y.Im}; }
+inline TComplexF Add(TComplexF x, TComplexF y) {
+  return {x.Re + y.Re, x.Im + y.Im};
+}
+inline TComplexF Sub(TComplexF x, TComplexF y) {
+  return {x.Re - y.Re, x.Im - y.Im};
+}
 // x * (c + i s), real part first, in the order the vector code uses.
-inline TComplexF Mul(TComplexF x, float c, float s) { return {x.Re * c - x.Im * s, x.Im * c + x.Re * s}; }
+inline TComplexF Mul(TComplexF x, float c, float s) {
+  return {x.Re * c - x.Im * s, x.Im * c + x.Re * s};
+}
 // x * (-i)
-inline TComplexF MulMinusI(TComplexF x) { return {x.Im, -x.Re}; }
+inline TComplexF MulMinusI(TComplexF x) {
+  return {x.Im, -x.Re};
+}
 
 // Quarter sizes a of the radix-4 passes that carry twiddles (a >= 2): they follow the first pass,
 // which is radix-4 with a = 1 for an even Bits and radix-2 for an odd one.
-int FirstRadix4QuarterSize(int32_t bits) { return (bits % 2 == 0) ? 4 : 2; }
+int FirstRadix4QuarterSize(int32_t bits) {
+  return (bits % 2 == 0) ? 4 : 2;
+}
 
 }  // namespace
 
-bool IsPowerOfTwo(int32_t value) { return value > 0 && (value & (value - 1)) == 0; }
+bool IsPowerOfTwo(int32_t value) {
+  return value > 0 && (value & (value - 1)) == 0;
+}
 
 int32_t NextPowerOfTwo(int32_t value) {
   if (value <= 1) return 1;
@@ -172,17 +184,17 @@ void TFftPlan::FirstPasses(TComplexF* samples, int32_t count) const {
     // The same operations as the scalar loop below, one group of four per two registers.
     const __m128 negTop = _mm_castsi128_ps(_mm_set_epi32(int(0x80000000), 0, 0, 0));
     for (; UseSimd && b < n; b += 4) {
-      const __m128 lo = _mm_loadu_ps(&samples[b].Re);      // x0 x1
-      const __m128 hi = _mm_loadu_ps(&samples[b + 2].Re);  // x2 x3
-      const __m128 p = _mm_movelh_ps(lo, hi);              // x0 x2
-      const __m128 q = _mm_movehl_ps(hi, lo);              // x1 x3
-      const __m128 sum = _mm_add_ps(p, q);                 // t0 t2
-      __m128 dif = _mm_sub_ps(p, q);                       // t1 (x2 - x3)
+      const __m128 lo = _mm_loadu_ps(&samples[b].Re);            // x0 x1
+      const __m128 hi = _mm_loadu_ps(&samples[b + 2].Re);        // x2 x3
+      const __m128 p = _mm_movelh_ps(lo, hi);                    // x0 x2
+      const __m128 q = _mm_movehl_ps(hi, lo);                    // x1 x3
+      const __m128 sum = _mm_add_ps(p, q);                       // t0 t2
+      __m128 dif = _mm_sub_ps(p, q);                             // t1 (x2 - x3)
       dif = _mm_xor_ps(_mm_shuffle_ps(dif, dif, 0xB4), negTop);  // t1 -i(x2 - x3)
-      const __m128 u = _mm_movelh_ps(sum, dif);            // t0 t1
-      const __m128 v = _mm_movehl_ps(dif, sum);            // t2 t3
-      _mm_storeu_ps(&samples[b].Re, _mm_add_ps(u, v));     // y0 y1
-      _mm_storeu_ps(&samples[b + 2].Re, _mm_sub_ps(u, v));  // y2 y3
+      const __m128 u = _mm_movelh_ps(sum, dif);                  // t0 t1
+      const __m128 v = _mm_movehl_ps(dif, sum);                  // t2 t3
+      _mm_storeu_ps(&samples[b].Re, _mm_add_ps(u, v));           // y0 y1
+      _mm_storeu_ps(&samples[b + 2].Re, _mm_sub_ps(u, v));       // y2 y3
     }
 #endif
     for (; b < n; b += 4) {
@@ -284,8 +296,8 @@ void Radix4PassSse2(TComplexF* samples, int32_t count, int32_t a, const float* t
 // Four complex samples per register; tw: rows per quad of k (see Radix4TwiddlesAvx). a >= 4.
 __attribute__((target("avx"))) void Radix4PassAvx(TComplexF* samples, int32_t count, int32_t a,
                                                   const float* tw) {
-  const __m256 negHi = _mm256_castsi256_ps(_mm256_set_epi32(int(0x80000000), 0, int(0x80000000), 0,
-                                                             int(0x80000000), 0, int(0x80000000), 0));
+  const __m256 negHi = _mm256_castsi256_ps(
+      _mm256_set_epi32(int(0x80000000), 0, int(0x80000000), 0, int(0x80000000), 0, int(0x80000000), 0));
   for (int32_t b = 0; b < count; b += 4 * a) {
     TComplexF* s0 = samples + b;
     TComplexF* s1 = s0 + a;

@@ -25,12 +25,12 @@ class TFftPlan {
   // A size that is not a power of two is raised to the next one; sizes below 8 become 8.
   explicit TFftPlan(int32_t wantedSize);
 
-  int32_t Size = 0;                // N, a power of two, at least 8
-  int32_t Bits = 0;                // log2(N)
+  int32_t Size = 0;                 // N, a power of two, at least 8
+  int32_t Bits = 0;                 // log2(N)
   std::vector<int32_t> BitReverse;  // bit-reversed index of each position
   std::vector<float> TwiddleCos;    // radix-2 stage factors one after the other, stage a at a - 1
   std::vector<float> TwiddleSin;
-  TSingleArray Window;  // periodic Hann: 0.5 * (1 - cos(2 pi k / N))
+  TSingleArray Window;       // periodic Hann: 0.5 * (1 - cos(2 pi k / N))
   double WindowPower = 0.0;  // mean of the squared window values
 
   // destination[i] = source[i] * Window[i] (both parts), i = 0..N-1. The buffers may be the same.

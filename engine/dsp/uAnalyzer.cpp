@@ -52,7 +52,9 @@ TScanSettings Corrected(TScanSettings s) {
 
 }  // namespace
 
-void DefaultScanSettings(TScanSettings& s) { s = TScanSettings{}; }
+void DefaultScanSettings(TScanSettings& s) {
+  s = TScanSettings{};
+}
 
 void ApplyConfigToScanSettings(TScanSettings& s, const TTalvConfig& cfg) {
   s.FftSize = cfg.NFft;
@@ -72,8 +74,9 @@ int64_t RoundToStep(int64_t value, int64_t step) {
   uint64_t rounded = (r >= ustep - half) ? (q + 1) * ustep : q * ustep;
   const uint64_t limit = value < 0 ? uint64_t(1) << 63 : uint64_t(std::numeric_limits<int64_t>::max());
   if (rounded > limit) rounded = q * ustep;
-  if (value < 0) return rounded == (uint64_t(1) << 63) ? std::numeric_limits<int64_t>::min()
-                                                       : -static_cast<int64_t>(rounded);
+  if (value < 0)
+    return rounded == (uint64_t(1) << 63) ? std::numeric_limits<int64_t>::min()
+                                          : -static_cast<int64_t>(rounded);
   return static_cast<int64_t>(rounded);
 }
 
@@ -149,15 +152,17 @@ TSpectrumAnalyzer::TSpectrumAnalyzer(const TScanSettings& settings) : Settings(C
   Scratch.assign(n, 0.0f);
 }
 
-int32_t TSpectrumAnalyzer::SamplesNeeded() const { return Settings.FftSize * Settings.Averages; }
+int32_t TSpectrumAnalyzer::SamplesNeeded() const {
+  return Settings.FftSize * Settings.Averages;
+}
 
 double TSpectrumAnalyzer::BinWidth() const {
   if (Settings.FftSize <= 0) return 0.0;
   return Settings.SampleRate / Settings.FftSize;
 }
 
-double TSpectrumAnalyzer::Analyze(const TComplexF* samples, int64_t centreHz, int64_t lowHz,
-                                  int64_t highHz, TChannelHitArray& hits) {
+double TSpectrumAnalyzer::Analyze(const TComplexF* samples, int64_t centreHz, int64_t lowHz, int64_t highHz,
+                                  TChannelHitArray& hits) {
   const int32_t n = Settings.FftSize;
   const int32_t half = n / 2;
 

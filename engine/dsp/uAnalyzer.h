@@ -19,19 +19,19 @@
 
 // The analysis and sweep settings.
 struct TScanSettings {
-  int64_t StartHz = 144000000;   // range start
-  int64_t StopHz = 146000000;    // range stop
+  int64_t StartHz = 144000000;    // range start
+  int64_t StopHz = 146000000;     // range stop
   double SampleRate = 2048000.0;  // samples per second
-  int32_t FftSize = 4096;        // FFT points
-  int32_t Averages = 8;          // FFT segments averaged per block
-  double ThresholdDb = 12.0;     // detection threshold above the noise floor
-  int64_t GridHz = 12500;        // channel raster
-  double GainDb = -1.0;          // receiver gain, negative = automatic
-  int32_t Ppm = 0;               // frequency correction
-  double EdgeFraction = 0.075;   // fraction of the band excluded at each edge
-  int32_t SettleMs = 30;         // settle time after a retune
-  int32_t DcBins = 3;            // half width of the guard round the centre bin
-  bool Merge = true;             // merge weak hits near strong ones
+  int32_t FftSize = 4096;         // FFT points
+  int32_t Averages = 8;           // FFT segments averaged per block
+  double ThresholdDb = 12.0;      // detection threshold above the noise floor
+  int64_t GridHz = 12500;         // channel raster
+  double GainDb = -1.0;           // receiver gain, negative = automatic
+  int32_t Ppm = 0;                // frequency correction
+  double EdgeFraction = 0.075;    // fraction of the band excluded at each edge
+  int32_t SettleMs = 30;          // settle time after a retune
+  int32_t DcBins = 3;             // half width of the guard round the centre bin
+  bool Merge = true;              // merge weak hits near strong ones
 };
 
 // Largest FFT and largest block (FftSize x Averages samples) an analyzer accepts: the settings are

@@ -69,7 +69,9 @@ int KernelLevelFromFeatures(const TCpuFeatures& f) {
   return 1;
 }
 
-int DetectKernelLevel() { return KernelLevelFromFeatures(ReadCpuFeatures()); }
+int DetectKernelLevel() {
+  return KernelLevelFromFeatures(ReadCpuFeatures());
+}
 
 std::string KernelDescriptionFor(int level) {
   std::string text = "scalar kernels";

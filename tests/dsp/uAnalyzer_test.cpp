@@ -52,7 +52,9 @@ struct TScene {
   }
 };
 
-double DbToAmplitude(double db) { return std::pow(10.0, db / 20.0); }
+double DbToAmplitude(double db) {
+  return std::pow(10.0, db / 20.0);
+}
 
 TScanSettings Settings(int n = 4096, int averages = 8) {
   TScanSettings s;
@@ -63,7 +65,8 @@ TScanSettings Settings(int n = 4096, int averages = 8) {
 }
 
 // Runs one analysis of scene tuned to kCentre with wide limits.
-double AnalyzeScene(TSpectrumAnalyzer& a, const TScene& scene, TChannelHitArray& hits, int64_t centre = kCentre) {
+double AnalyzeScene(TSpectrumAnalyzer& a, const TScene& scene, TChannelHitArray& hits,
+                    int64_t centre = kCentre) {
   const TComplexFArray x = scene.Block();
   EXPECT_GE(int(x.size()), a.SamplesNeeded());
   return a.Analyze(x.data(), centre, centre - 1000000, centre + 1000000, hits);
@@ -411,8 +414,8 @@ TEST(AnalyzerScenes, SameSpectrumAndHitsBitForBitOnEveryBuild) {
   ASSERT_EQ(hits.size(), 6u);
   for (const TChannelHit& hit : hits) {
     h = Fnv(h, &hit, sizeof(hit));
-    std::printf("hit %" PRId64 " %" PRId64 " snr %.9g power %.9g noise %.9g hop %" PRId64 "\n",
-                hit.ChannelHz, hit.PeakHz, hit.SnrDb, hit.PowerDb, hit.NoiseDb, hit.HopCenterHz);
+    std::printf("hit %" PRId64 " %" PRId64 " snr %.9g power %.9g noise %.9g hop %" PRId64 "\n", hit.ChannelHz,
+                hit.PeakHz, hit.SnrDb, hit.PowerDb, hit.NoiseDb, hit.HopCenterHz);
   }
   std::printf("scene checksum %016" PRIx64 "\n", h);
   EXPECT_EQ(h, 0x5e0a290d7581e9ddull);

@@ -54,10 +54,10 @@ TEST(KernelDescription, TextsPerLevel) {
 
 TEST(DcBlock, AlphaFromRateAndCornerWithBounds) {
   EXPECT_NEAR(TDcBlock(2048000.0, 500.0).Alpha, 0.001534, 1e-6);
-  EXPECT_EQ(TDcBlock(1000.0, 500.0).Alpha, 0.5);    // 3.14 cut down
-  EXPECT_EQ(TDcBlock(0.0, 500.0).Alpha, 0.5);       // rate taken as 1
+  EXPECT_EQ(TDcBlock(1000.0, 500.0).Alpha, 0.5);                // 3.14 cut down
+  EXPECT_EQ(TDcBlock(0.0, 500.0).Alpha, 0.5);                   // rate taken as 1
   EXPECT_NEAR(TDcBlock(2048000.0, 0.0).Alpha, 0.001534, 1e-6);  // corner taken as 500
-  EXPECT_EQ(TDcBlock(1e12, 500.0).Alpha, 1e-7);     // raised to the floor
+  EXPECT_EQ(TDcBlock(1e12, 500.0).Alpha, 1e-7);                 // raised to the floor
   EXPECT_FALSE(TDcBlock(2048000.0, 500.0).Primed);
 }
 

@@ -64,8 +64,12 @@ TEST(Power, SumsInTheFixedOrderExistingThenIThenQ) {
   EXPECT_EQ(sums[1], 50.5f);
 }
 
-int ProbeAvx2() { return 2; }
-int ProbeNonsense() { return 7; }
+int ProbeAvx2() {
+  return 2;
+}
+int ProbeNonsense() {
+  return 7;
+}
 
 TEST(Kernels, SelectKernelsInstallsScalarRoutinesAndRecordsTheProbe) {
   SetKernelLevelProbe(nullptr);
