@@ -444,3 +444,52 @@ void AppendEnvPairs(TTextLines& lines, const float* peaks, const float* rms, siz
                FormatPoint(*reinterpret_cast<const float*>(r), 4));
   }
 }
+
+// ---------------------------------------------------------------------------------------------
+// Live ticket
+
+std::string WriteTicket(std::string_view mode, int64_t centerHz, int64_t spanHz, std::string_view modulation,
+                        std::string_view title) {
+  std::string text = kTicketMagic;
+  text += kCrLf;
+  text += "Mode=" + std::string(mode) + kCrLf;
+  text += "CenterHz=" + std::to_string(centerHz) + kCrLf;
+  text += "SpanHz=" + std::to_string(spanHz) + kCrLf;
+  text += "Modulation=" + std::string(modulation) + kCrLf;
+  text += "Title=" + std::string(title) + kCrLf;
+  return text;
+}
+
+TViewTicket ReadTicket(std::string_view text) {
+  TViewTicket t;
+  TTextLines lines;
+  size_t start = 0;
+  for (size_t i = 0; i <= text.size(); ++i) {
+    if (i < text.size() && text[i] != '\r' && text[i] != '\n') continue;
+    lines.emplace_back(text.substr(start, i - start));
+    if (i + 1 < text.size() && text[i] == '\r' && text[i + 1] == '\n') ++i;
+    start = i + 1;
+  }
+  if (text.empty() || lines[0].find(kTicketMagic) == std::string::npos) return t;
+  t.Valid = true;
+  for (size_t i = 1; i < lines.size(); ++i) {
+    size_t eq = lines[i].find('=');
+    if (eq == std::string::npos || eq == 0) continue;
+    std::string_view line(lines[i]);
+    std::string_view key = TrimText(line.substr(0, eq));
+    std::string value(TrimText(line.substr(eq + 1)));
+    int64_t number = 0;
+    if (key == "Mode") {
+      t.Mode = value;
+    } else if (key == "CenterHz") {
+      t.CenterHz = ParseInt64(value, number) ? number : 0;
+    } else if (key == "SpanHz") {
+      t.SpanHz = ParseInt64(value, number) ? number : 0;
+    } else if (key == "Modulation") {
+      t.Modulation = value;
+    } else if (key == "Title") {
+      t.Title = value;
+    }
+  }
+  return t;
+}

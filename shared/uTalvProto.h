@@ -324,3 +324,26 @@ void AppendEnvLines(TTextLines& lines, const std::vector<TSample>& samples) {
   if (samples.empty()) return;
   AppendEnvPairs(lines, &samples[0].Peak, &samples[0].Rms, samples.size(), sizeof(TSample));
 }
+
+// ---------------------------------------------------------------------------------------------
+// Live ticket: the short text the plug-in hands to the host for the live view and reads back in its
+// lister. Six lines, each ended by CR LF: the magic "TALVORAN-LIVE/1", then Mode=, CenterHz=,
+// SpanHz=, Modulation= and Title=. Values go in unchanged (no escaping).
+
+constexpr const char* kTicketMagic = "TALVORAN-LIVE/1";
+
+struct TViewTicket {
+  bool Valid = false;  // the magic was found on the first line
+  std::string Mode;    // "spectrum", "audio" or "multi" (others are kept as they are)
+  int64_t CenterHz = 0;
+  int64_t SpanHz = 0;
+  std::string Modulation;
+  std::string Title;
+};
+
+std::string WriteTicket(std::string_view mode, int64_t centerHz, int64_t spanHz, std::string_view modulation,
+                        std::string_view title);
+// Lines split at CR LF, LF or CR; valid when the first line holds the magic anywhere. Later lines
+// whose first "=" follows their first character give key and value, both trimmed; keys compared
+// exactly; numbers that do not parse give 0; a later line wins.
+TViewTicket ReadTicket(std::string_view text);

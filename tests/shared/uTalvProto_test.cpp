@@ -591,3 +591,43 @@ TEST(PipeFraming, RequestEndingBeforeItsTerminatorGetsNoReply) {
   s.Loop.Join();
   EXPECT_EQ(s.State.load(), static_cast<int>(TReadState::Invalid));
 }
+
+// ---------------------------------------------------------------------------------------------
+// Live ticket
+
+TEST(LiveTicket, WrittenByteExactAndReadBack) {
+  std::string text = WriteTicket("audio", 145012500, 20000, "NFM", "145.012500 MHz  NFM");
+  EXPECT_EQ(text,
+            "TALVORAN-LIVE/1\r\nMode=audio\r\nCenterHz=145012500\r\nSpanHz=20000\r\nModulation=NFM\r\n"
+            "Title=145.012500 MHz  NFM\r\n");
+  TViewTicket t = ReadTicket(text);
+  EXPECT_TRUE(t.Valid);
+  EXPECT_EQ(t.Mode, "audio");
+  EXPECT_EQ(t.CenterHz, 145012500);
+  EXPECT_EQ(t.SpanHz, 20000);
+  EXPECT_EQ(t.Modulation, "NFM");
+  EXPECT_EQ(t.Title, "145.012500 MHz  NFM");
+}
+
+TEST(LiveTicket, MagicOnlyOnTheFirstLineAnywhereInIt) {
+  EXPECT_TRUE(ReadTicket("xx TALVORAN-LIVE/1 yy\nMode=multi").Valid);
+  EXPECT_FALSE(ReadTicket("\nTALVORAN-LIVE/1\nMode=multi").Valid);
+  EXPECT_FALSE(ReadTicket("").Valid);
+  TViewTicket bad = ReadTicket("nothing\nCenterHz=5");
+  EXPECT_EQ(bad.CenterHz, 0);
+}
+
+TEST(LiveTicket, KeysExactValuesTrimmedLaterLineWins) {
+  TViewTicket t = ReadTicket(
+      "TALVORAN-LIVE/1\rcenterhz=5\r\n  Title =  two  words  "
+      "\nCenterHz=x\nSpanHz=1\nSpanHz=-7\n=odd\nnoequals");
+  EXPECT_TRUE(t.Valid);
+  EXPECT_EQ(t.CenterHz, 0);
+  EXPECT_EQ(t.Title, "two  words");
+  EXPECT_EQ(t.SpanHz, -7);
+  EXPECT_EQ(t.Mode, "");
+  TViewTicket lf = ReadTicket("TALVORAN-LIVE/1\nMode=spectrum\nCenterHz=145000000\n");
+  TViewTicket crlf = ReadTicket("TALVORAN-LIVE/1\r\nMode=spectrum\r\nCenterHz=145000000\r\n");
+  EXPECT_EQ(lf.Mode, crlf.Mode);
+  EXPECT_EQ(lf.CenterHz, crlf.CenterHz);
+}
