@@ -21,6 +21,7 @@ using testsupport::TTempDir;
 namespace {
 
 const char kSep = plat::PathSeparator();
+constexpr double kPi = 3.14159265358979323846;
 
 std::string Sep(const std::string& a, const std::string& b) {
   return a + kSep + b;
@@ -289,8 +290,8 @@ TEST(Recorder, DemodulatingRecorderNamesTakesByItsModeAndExposesItsAudio) {
   for (int b = 0; b < 20; ++b) {
     for (size_t i = 0; i < iq.size(); ++i) {
       const double t = (b * 32768.0 + static_cast<double>(i)) / rate;
-      const double env = 0.3 * (1.0 + 0.5 * std::sin(2 * M_PI * 1000 * t));
-      phase = 2 * M_PI * 100000 * t;
+      const double env = 0.3 * (1.0 + 0.5 * std::sin(2 * kPi * 1000 * t));
+      phase = 2 * kPi * 100000 * t;
       iq[i] = TComplexF{static_cast<float>(env * std::cos(phase)), static_cast<float>(env * std::sin(phase))};
     }
     rec->FeedIQ(iq.data(), static_cast<int32_t>(iq.size()));
