@@ -46,6 +46,7 @@ struct TLiveScene {
     Cfg.HangTimeMs = 500;
     Cfg.MinRecordMs = 500;
     Cfg.RecordDir = Dir.Path();
+    Sim->NoiseDb = -45;  // dithers the 8-bit samples
     SetNullAudio(true);
     ClearLevelLanes();
   }
