@@ -305,7 +305,14 @@ int RunServiceWith(const TServiceOptions& options) {
   auto service = std::make_shared<TEngineService>(options);
   plat::TPipeServer server(options.PipeName);
   service->SetStopAccept([&server] { server.Stop(); });
-  TEndProcess endProcess = options.EndProcess ? options.EndProcess : DefaultEndProcess();
+  TEndProcess endProcess = DefaultEndProcess();
+  if (options.EndProcess) {
+    // An injected end (tests) returns: the accept loop then ends as the process would have.
+    endProcess = [service, end = options.EndProcess](int code) {
+      end(code);
+      service->StopAccept();
+    };
+  }
   TWatchdog watchdog(*service, options.IdleSec, options.Timings, service->Clock(), endProcess);
   watchdog.Start();
 

@@ -40,7 +40,8 @@ struct TServiceOptions {
   TWatchdogTimings Timings;
   uint32_t ShutdownWaitMs = 5000;  // longest wait for running connections at shutdown
   plat::IClock* Clock = nullptr;   // activity, client-gone and idle times; null: the system clock
-  TEndProcess EndProcess;          // null: close the log and end the process
+  TEndProcess EndProcess;          // null: close the log and end the process; when one is given and
+                                   // returns, the accept loop ends instead
 };
 
 class TEngineService {

@@ -1,0 +1,315 @@
+// The service: the dispatcher's fixed replies, the request framing over the real pipe (byte-exact
+// replies, malformed and oversized requests, a failing command), many clients at once, sessions started
+// and stopped from several threads, reaping of sessions that ended by themselves, "already running",
+// and the engine program itself serving its pipe as a process.
+#include "uEngineSvc.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "LogCapture.h"
+#include "ServiceTestSupport.h"
+#include "pThread.h"
+#include "uDspKernels.h"
+#include "uLevelTap.h"
+#include "uLive.h"
+#include "uScanSession.h"
+
+using namespace svctest;
+
+namespace {
+
+std::string Framed(const TTextLines& lines) { return FrameReply(lines); }
+
+// The STATUS data lines of an engine with nothing running and nothing failed.
+TTextLines IdleStatus(uint32_t pid) {
+  return {"OK", "Running=0", "EnginePid=" + std::to_string(pid), "Simd=" + KernelDescription(), "Channels=0",
+          "Monitor=0", "Live=0"};
+}
+
+// ---------------------------------------------------------------------------------------------
+// Dispatcher
+
+TEST(ServiceDispatch, FixedReplies) {
+  TEngineService svc;
+  EXPECT_EQ(Ask(svc, "PING"), TTextLines{"OK"});
+  EXPECT_EQ(Ask(svc, " ping\t"), TTextLines{"OK"});
+  EXPECT_EQ(Ask(svc, "Foo"), TTextLines{"ERR unknown command: FOO"});
+  EXPECT_EQ(Ask(svc, "CLEAR"), TTextLines{"OK"});
+  EXPECT_EQ(Ask(svc, "STOP"), TTextLines{"OK"});
+  EXPECT_EQ(Ask(svc, "LIVESTOP"), TTextLines{"OK"});
+  EXPECT_FALSE(svc.QuitRequested());
+  EXPECT_EQ(Ask(svc, "quit"), TTextLines{"OK"});
+  EXPECT_TRUE(svc.QuitRequested());
+}
+
+TEST(ServiceDispatch, StatusOfAnIdleEngineHasTheFixedLineSet) {
+  TEngineService svc;
+  EXPECT_EQ(Ask(svc, "STATUS"), IdleStatus(plat::CurrentProcessId()));
+}
+
+TEST(ServiceDispatch, EveryRequestRefreshesTheActivityTime) {
+  plat::TManualClock clock(5000);
+  TServiceOptions o;
+  o.Clock = &clock;
+  TEngineService svc(o);
+  EXPECT_EQ(svc.ActivityTick(), 5000u);
+  clock.Advance(1234);
+  Ask(svc, "NOSUCH");
+  EXPECT_EQ(svc.ActivityTick(), 6234u);
+}
+
+TEST(ServiceDispatch, AnExceptionInACommandIsOneErrLineAndTheNextRequestIsServed) {
+  TSimScene scene;
+  scene.Sim->ThrowOnRate = true;
+  TEngineService svc;
+  testsupport::TTempDir dir;
+  EXPECT_EQ(Ask(svc, "START", ThreeToneBody(dir.Path())),
+            TTextLines{"ERR std::runtime_error: rate setter exploded"});
+  EXPECT_EQ(Ask(svc, "PING"), TTextLines{"OK"});
+  EXPECT_FALSE(svc.IsScanning());
+}
+
+// ---------------------------------------------------------------------------------------------
+// Over the real pipe
+
+class ServicePipe : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_TRUE(Run.Start()); }
+  TServiceRun Run;
+};
+
+TEST_F(ServicePipe, RepliesAreByteExact) {
+  EXPECT_EQ(RawExchange(Run.Name, "PING\r\n.\r\n"), "OK\r\n.\r\n");
+  EXPECT_EQ(RawExchange(Run.Name, "ping\n.\n"), "OK\r\n.\r\n");  // LF alone is a line end too
+  EXPECT_EQ(RawExchange(Run.Name, "hello world\r\n.\r\n"), "ERR unknown command: HELLO WORLD\r\n.\r\n");
+  // Bytes after the terminator are not read.
+  EXPECT_EQ(RawExchange(Run.Name, "PING\r\n.\r\nSTATUS\r\n.\r\n"), "OK\r\n.\r\n");
+  EXPECT_EQ(RawExchange(Run.Name, "STATUS\r\n.\r\n"), Framed(IdleStatus(plat::CurrentProcessId())));
+  ClearLevelLanes();
+  EXPECT_EQ(RawExchange(Run.Name, "ENVELOPE\r\nAudioRate=44100\r\n.\r\n"),
+            "OK\r\nSeq=0\r\nLive=0\r\nRate=57\r\n.\r\n");
+}
+
+TEST_F(ServicePipe, MalformedRequestsGetNoReplyAndTheServiceGoesOn) {
+  bool connected = false;
+  EXPECT_EQ(RawExchange(Run.Name, ".\r\n", &connected), "");  // the terminator first
+  EXPECT_TRUE(connected);
+  {
+    // A request that ends before its terminator.
+    std::unique_ptr<plat::TPipeConn> conn = plat::PipeConnect(Run.Name, 5000);
+    ASSERT_TRUE(conn);
+    conn->Write("PING\r\nKey=1\r\n", 13);
+  }
+  EXPECT_EQ(RawExchange(Run.Name, "\r\n.\r\n"), "ERR unknown command: \r\n.\r\n");  // an empty command line
+  EXPECT_EQ(PipeAsk(Run.Name, "PING"), TTextLines{"OK"});
+}
+
+TEST_F(ServicePipe, ARequestOverOneMebibyteIsDroppedWithoutAReply) {
+  TLogCapture log;
+  std::unique_ptr<plat::TPipeConn> conn = plat::PipeConnect(Run.Name, 5000);
+  ASSERT_TRUE(conn);
+  std::string request = "PING\r\n" + std::string(70, 'x') + "\r\n";
+  const std::string line = "Key=" + std::string(1000, 'v') + "\r\n";
+  while (request.size() <= proto::kMaxRequestBytes + 4096) request += line;
+  conn->Write(request.data(), request.size());  // may fail once the server has dropped us
+  char buf[256];
+  EXPECT_EQ(conn->Read(buf, sizeof(buf)), 0u);
+  conn.reset();
+  EXPECT_EQ(PipeAsk(Run.Name, "PING"), TTextLines{"OK"});
+  const std::vector<std::string> lines = log.MessagesStarting("service: request over");
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_EQ(lines[0], "service: request over 1048576 bytes dropped without a reply");
+}
+
+TEST_F(ServicePipe, DotStuffedBodyLinesArriveUnstuffed) {
+  // A body line ".." (a single dot, stuffed) must not end the request early; the LIVE handler then
+  // sees LiveHz from the line after it.
+  EXPECT_EQ(PipeAsk(Run.Name, "LIVE", {".", "LiveHz=0"}), TTextLines{"ERR no frequency given"});
+}
+
+TEST_F(ServicePipe, ManyClientsAtOnceAreAllAnswered) {
+  constexpr int kClients = 16;
+  constexpr int kRequests = 20;
+  std::atomic<int> good{0};
+  std::vector<std::unique_ptr<plat::TThread>> threads;
+  for (int c = 0; c < kClients; ++c) {
+    threads.push_back(std::make_unique<plat::TThread>());
+    threads.back()->Start([&, c] {
+      for (int i = 0; i < kRequests; ++i) {
+        const bool status = (i + c) % 2 == 0;
+        TTextLines reply = PipeAsk(Run.Name, status ? "STATUS" : "PING");
+        if (status ? (reply.size() == 7 && reply[0] == "OK" && reply[1] == "Running=0") : reply == TTextLines{"OK"})
+          ++good;
+      }
+    });
+  }
+  for (auto& t : threads) t->Join();
+  EXPECT_EQ(good.load(), kClients * kRequests);
+}
+
+TEST_F(ServicePipe, QuitIsAnsweredAndTheServiceEnds) {
+  // Either the watchdog's next tick ends the process (code 0), or the accept loop, asking after the
+  // connection, already sees the QUIT and returns; no second request is needed.
+  EXPECT_EQ(RawExchange(Run.Name, "QUIT\r\n.\r\n"), "OK\r\n.\r\n");
+  EXPECT_TRUE(Run.WaitReturned(6000));
+  EXPECT_LE(Run.Ends.load(), 1);
+  if (Run.Ends.load() == 1) EXPECT_EQ(Run.EndCode.load(), 0);
+}
+
+TEST(ServicePipeRun, ASecondServiceOnTheSameNameSaysAlreadyRunningAndReturns) {
+  TServiceRun first;
+  ASSERT_TRUE(first.Start());
+  TLogCapture log;
+  TServiceOptions second = first.Options;
+  second.EndProcess = [](int) {};
+  EXPECT_EQ(RunServiceWith(second), 0);  // returns at once, nothing served
+  const std::vector<std::string> failed = log.MessagesStarting("service: CreateNamedPipe failed");
+  EXPECT_EQ(failed.size(), 1u);
+  EXPECT_EQ(PipeAsk(first.Name, "PING"), TTextLines{"OK"});  // the first one still serves
+}
+
+TEST(ServicePipeRun, AnIdleLimitEndsAnIdleService) {
+  TServiceRun run(1, 50);
+  TLogCapture log;
+  ASSERT_TRUE(run.Start());
+  EXPECT_TRUE(run.WaitReturned());
+  EXPECT_EQ(run.EndCode.load(), 0);
+  EXPECT_EQ(log.MessagesStarting("watchdog: idle for 1 s, not scanning and not playing - exiting").size(), 1u);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Session registry
+
+TEST(ServiceRegistry, AScanThatFailsOnItsOwnLeavesItsErrorInStatusAndStopsTheActiveFlags) {
+  TSimScene scene;
+  testsupport::TTempDir dir;
+  TEngineService svc;
+  TLogCapture log;
+  ASSERT_EQ(Ask(svc, "START", ThreeToneBody(dir.Path())), TTextLines{"OK"});
+  ASSERT_TRUE(WaitUntil([&] { return svc.ScanSession() && svc.ScanSession()->Sweeps() >= 1; }));
+  scene.Sim->FailReads = true;
+  ASSERT_TRUE(WaitUntil([&] { return svc.ScanSession()->Finished(); }));
+  const TTextLines status = Ask(svc, "STATUS");  // reaps first
+  EXPECT_EQ(Value(status, "Running"), "0");
+  EXPECT_EQ(Value(status, "Device"), "<none>");
+  EXPECT_NE(Value(status, "LastError").find("simulated read failure"), std::string::npos) << Value(status, "LastError");
+  EXPECT_FALSE(svc.Store().Scanning());
+  EXPECT_EQ(log.MessagesStarting("reaped: the scan had ended - receiver released").size(), 1u);
+  EXPECT_EQ(log.MessagesStarting("session: sweep failed: ").size(), 1u);
+}
+
+TEST(ServiceRegistry, ALiveSessionThatFailsOnItsOwnIsReapedWithItsErrorAndClearsTheScanningFlag) {
+  TSimScene scene;
+  testsupport::TTempDir dir;
+  TEngineService svc;
+  ASSERT_EQ(Ask(svc, "LIVE", With(ThreeToneBody(dir.Path()), {"LiveHz=145187500"})), TTextLines{"OK"});
+  EXPECT_TRUE(svc.Store().Scanning());
+  EXPECT_TRUE(svc.IsLive());
+  scene.Sim->FailReads = true;
+  ASSERT_TRUE(WaitUntil([&] { return svc.LiveSession()->Finished(); }));
+  svc.ReapSessions();
+  EXPECT_FALSE(svc.LiveSession());
+  EXPECT_FALSE(svc.Store().Scanning());
+  const TTextLines status = Ask(svc, "STATUS");
+  EXPECT_EQ(Value(status, "Live"), "0");
+  EXPECT_NE(Value(status, "LastError").find("simulated read failure"), std::string::npos) << Value(status, "LastError");
+}
+
+TEST(ServiceRegistry, StopRoutinesFreeEachSessionOnceWhateverThreadCallsThem) {
+  TSimScene scene;
+  testsupport::TTempDir dir;
+  TEngineService svc;
+  const TTextLines body = ThreeToneBody(dir.Path());
+  std::atomic<bool> stop{false};
+  std::atomic<int> answered{0};
+  // Commands from several threads (serialised by the command lock) while a watchdog-like thread
+  // stops and reaps without it.
+  auto commands = [&](int seed) {
+    const char* const words[] = {"START", "STATUS", "LIVE", "SPECTRUM", "STOP", "LIVESTOP", "ENVELOPE", "CHANNELS"};
+    for (int i = 0; i < 24; ++i) {
+      const std::string word = words[(i * 3 + seed) % 8];
+      TTextLines b = body;
+      if (word == "LIVE") b.push_back(i % 2 ? "LiveHz=145187500" : "LiveMulti=1");
+      TTextLines reply = Ask(svc, word, b);
+      if (!reply.empty() && (reply[0] == "OK" || reply[0].rfind("ERR ", 0) == 0)) ++answered;
+    }
+  };
+  plat::TThread stopper;
+  stopper.Start([&] {
+    int i = 0;
+    while (!stop.load()) {
+      switch (i++ % 4) {
+        case 0: svc.StopLive(); break;
+        case 1: svc.StopMonitor(); break;
+        case 2: svc.ReapSessions(); break;
+        default: svc.IsLive(); svc.IsScanning(); svc.IsMonitoring(); break;
+      }
+      plat::SleepMs(3);
+    }
+  });
+  plat::TThread a, b, c;
+  a.Start([&] { commands(0); });
+  b.Start([&] { commands(1); });
+  c.Start([&] { commands(2); });
+  a.Join();
+  b.Join();
+  c.Join();
+  stop = true;
+  stopper.Join();
+  EXPECT_EQ(answered.load(), 3 * 24);
+  Ask(svc, "LIVESTOP");
+  Ask(svc, "STOP");
+  svc.StopMonitor();
+  EXPECT_FALSE(svc.IsScanning());
+  EXPECT_FALSE(svc.IsLive());
+  EXPECT_FALSE(svc.IsMonitoring());
+  EXPECT_FALSE(svc.Store().Scanning());
+}
+
+// ---------------------------------------------------------------------------------------------
+// The engine program
+
+TEST(EngineProcess, ServesItsPipeAndEndsOnQuit) {
+  TEngineProcess engine({"--service", "--idle=0"});
+  engine.Start();
+  ASSERT_TRUE(engine.WaitServing()) << engine.Result.Output;
+
+  EXPECT_EQ(engine.Raw("PING\r\n.\r\n"), "OK\r\n.\r\n");
+  EXPECT_EQ(engine.Raw("ENVELOPE\r\n.\r\n"), "OK\r\nSeq=0\r\nLive=0\r\nRate=62\r\n.\r\n");
+  const TTextLines status = engine.PipeAsk("STATUS");
+  const std::vector<std::string> keys = {"Running", "EnginePid", "Simd", "Channels", "Monitor", "Live"};
+  EXPECT_EQ(Keys(status), keys);
+  EXPECT_EQ(Value(status, "Running"), "0");
+  EXPECT_NE(Value(status, "EnginePid"), std::to_string(plat::CurrentProcessId()));
+
+  // A second engine finds the pipe taken and ends at once with exit code 0.
+  TEngineProcess second({"--service", "--idle=0"});
+  second.Env = engine.Env;
+  second.Start();
+  ASSERT_TRUE(second.WaitDone());
+  EXPECT_EQ(second.Result.ExitCode, 0);
+  EXPECT_NE(second.Result.Output.find("# error: cannot create pipe (already running?)"), std::string::npos)
+      << second.Result.Output;
+  EXPECT_EQ(engine.Raw("PING\r\n.\r\n"), "OK\r\n.\r\n");
+
+  EXPECT_EQ(engine.PipeAsk("QUIT"), TTextLines{"OK"});
+  ASSERT_TRUE(engine.WaitDone(10000));
+  EXPECT_EQ(engine.Result.ExitCode, 0);
+  EXPECT_NE(engine.Result.Output.find("# listening on "), std::string::npos) << engine.Result.Output;
+}
+
+TEST(EngineProcess, EndsByItselfAfterTheIdleLimit) {
+  TEngineProcess engine({"--service", "--idle=1"});
+  engine.Start();
+  ASSERT_TRUE(engine.WaitServing()) << engine.Result.Output;
+  ASSERT_TRUE(engine.WaitDone(20000));
+  EXPECT_EQ(engine.Result.ExitCode, 0);
+  EXPECT_FALSE(engine.Result.TimedOut);
+  EXPECT_EQ(engine.Result.Output.find("# error"), std::string::npos) << engine.Result.Output;
+}
+
+}  // namespace
