@@ -16,6 +16,7 @@
 #include "pWaveOut.h"
 #include "uAudioOut.h"
 #include "uLevelTap.h"
+#include "uLog.h"
 #include "uSdrSim.h"
 
 using testsupport::ReadWholeFile;
@@ -83,6 +84,29 @@ struct TScene {
   std::string ChannelDir(int64_t hz = kChannel) const { return ChannelFolder(Dir.Path(), hz); }
 };
 
+// The lines of the engine log that contain a text, written to a private file during one test.
+class TDwellLog {
+ public:
+  TDwellLog() : FPath(FDir.File("dwell.log")) {
+    SetLogPathForTest(FPath);
+    SetLogEnabled(true);
+  }
+  ~TDwellLog() {
+    SetLogEnabled(false);
+    SetLogPathForTest("");
+  }
+  size_t Count(const std::string& text) {
+    CloseLog();
+    size_t n = 0;
+    for (auto& l : testsupport::SplitLines(ReadWholeFile(FPath))) n += l.find(text) != std::string::npos;
+    return n;
+  }
+
+ private:
+  TTempDir FDir;
+  std::string FPath;
+};
+
 TChannelHit Hit(int64_t hz, double snr = 30) {
   TChannelHit h;
   h.ChannelHz = hz;
@@ -141,6 +165,7 @@ bool HaveSox() {
 
 TEST(Dwell, SteadyChannelEndsOnMaxDwellWithATake) {
   TScene s;
+  TDwellLog log;
   TDwellRunner r(s.Sim, s.Cfg, s.Scan, s.Dir.Path(), s.Clock);
   const TDwellResult res = s.Run(r, {Hit(kChannel)}, 3000);
   EXPECT_EQ(res, drMaxDwell);
@@ -150,6 +175,8 @@ TEST(Dwell, SteadyChannelEndsOnMaxDwellWithATake) {
   EXPECT_LE(r.BlocksRead(), 3000 / static_cast<int64_t>(kBlockMs) + 3);
   EXPECT_EQ(r.SamplesRead(), r.BlocksRead() * 32768);
   EXPECT_EQ(r.RecorderCount(), 0);  // all closed at the end
+  EXPECT_EQ(log.Count("dwell: opened 145.100000 MHz (snr 30.0 dB)"), 1u);
+  EXPECT_EQ(log.Count("dwell: real time ok - "), 1u);  // samples came as fast as the clock ran
   // The detector saw the channel every 200 ms and kept the recorder going.
   ASSERT_GE(s.Detections.size(), 10u);
   for (const auto& hits : s.Detections) {
@@ -220,12 +247,16 @@ TEST(Dwell, AbortEndsTheRunAndClosesTakes) {
 
 TEST(Dwell, MaxParallelLimitsRecordersAndMatchingIsExact) {
   TScene s;
+  TDwellLog log;
   s.Cfg.MaxParallel = 2;
   s.SafetyPolls = 3;
   TDwellRunner r(s.Sim, s.Cfg, s.Scan, s.Dir.Path(), s.Clock);
   s.Run(r, {Hit(kChannel), Hit(kChannel + 1), Hit(kChannel + 25000)}, 0);
   ASSERT_FALSE(s.RecorderCounts.empty());
   EXPECT_EQ(s.RecorderCounts[0], 2);  // the third hit is ignored; 1 Hz away is another channel
+  EXPECT_EQ(log.Count("dwell: opened"), 2u);
+  EXPECT_EQ(log.Count("dwell: real time"), 0u);  // a run shorter than 0.5 s is not judged
+  EXPECT_EQ(log.Count("dwell: NOT keeping up"), 0u);
 }
 
 TEST(Dwell, ReadFailuresUpToFiftyAreRiddenOutAndTheFiftyFirstFails) {
