@@ -97,8 +97,8 @@ bool TMultiLiveSession::Prepare() {
   TSdrLimits limits;
   FDevice->GetLimits(limits);
   if (mid.CenterHz < limits.MinHz || mid.CenterHz > limits.MaxHz) {
-    SetLastError(FormatMHz(mid.CenterHz) + " is outside the tuner range (" + FormatMHz(limits.MinHz) + " .. " +
-                 FormatMHz(limits.MaxHz) + ")");
+    SetLastError(FormatMHz(mid.CenterHz) + " is outside the tuner range (" + FormatMHz(limits.MinHz) +
+                 " .. " + FormatMHz(limits.MaxHz) + ")");
     ReleaseAll();
     return false;
   }
@@ -214,9 +214,8 @@ void TMultiLiveSession::Detect() {
 }
 
 void TMultiLiveSession::OpenOrTrigger(const TChannelHitArray& hits) {
-  const size_t limit =
-      static_cast<size_t>(FConfig.MaxParallel < 1 || FConfig.MaxParallel > kLevelLanes ? kLevelLanes
-                                                                                       : FConfig.MaxParallel);
+  const size_t limit = static_cast<size_t>(
+      FConfig.MaxParallel < 1 || FConfig.MaxParallel > kLevelLanes ? kLevelLanes : FConfig.MaxParallel);
   const uint64_t now = FClock.NowMs();
   bool added = false;
   for (const TChannelHit& hit : hits) {

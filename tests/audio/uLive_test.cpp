@@ -157,8 +157,8 @@ TEST(LiveSession, PlaysAndRecordsAToneWithTakeAndExtraFile) {
   }
 
   // The take was open under its start name and is kept, end-stamped, when the session is freed.
-  EXPECT_TRUE(std::regex_search(takeWhileRunning,
-                                std::regex("145\\.100000MHz_[0-9]{8}_[0-9]{6}_12\\.5kHz\\.wav$")))
+  EXPECT_TRUE(
+      std::regex_search(takeWhileRunning, std::regex("145\\.100000MHz_[0-9]{8}_[0-9]{6}_12\\.5kHz\\.wav$")))
       << takeWhileRunning;
   const std::string folder = ChannelFolder(s.Dir.Path(), kChannel);
   auto files = FilesIn(folder);
@@ -173,7 +173,8 @@ TEST(LiveSession, PlaysAndRecordsAToneWithTakeAndExtraFile) {
   const auto played = WavSamples(extra);
   EXPECT_NEAR(static_cast<double>(played.size()) / 48000.0, 200 * kBlockMs / 1000.0, 0.05);
   int32_t peak = 0;
-  for (size_t i = played.size() / 2; i < played.size(); ++i) peak = std::max(peak, std::abs(int32_t{played[i]}));
+  for (size_t i = played.size() / 2; i < played.size(); ++i)
+    peak = std::max(peak, std::abs(int32_t{played[i]}));
   EXPECT_GT(peak, 1000);
   EXPECT_LE(peak, 32113);  // 0.98 of full scale
 }
@@ -194,8 +195,8 @@ TEST(LiveSession, TakeIsNamedWithTheModulationPlayedNotTheSettings) {
   }
   auto files = FilesIn(ChannelFolder(s.Dir.Path(), kChannel));
   ASSERT_EQ(files.size(), 1u);
-  EXPECT_TRUE(std::regex_match(
-      files[0], std::regex("145\\.100000MHz_[0-9]{8}_[0-9]{6}_8kHz_[0-9]{8}_[0-9]{6}\\.wav")))
+  EXPECT_TRUE(std::regex_match(files[0],
+                               std::regex("145\\.100000MHz_[0-9]{8}_[0-9]{6}_8kHz_[0-9]{8}_[0-9]{6}\\.wav")))
       << files[0];
 }
 
@@ -285,7 +286,9 @@ TEST(LiveSession, SquelchClosesAHangTimeAfterTheChannelStops) {
   // The take keeps the transmission, ending where the activity ended.
   auto files = FilesIn(ChannelFolder(s.Dir.Path(), kChannel));
   ASSERT_EQ(files.size(), 1u);
-  const double seconds = static_cast<double>(WavSamples(JoinPath(ChannelFolder(s.Dir.Path(), kChannel), files[0])).size()) / 48000.0;
+  const double seconds =
+      static_cast<double>(WavSamples(JoinPath(ChannelFolder(s.Dir.Path(), kChannel), files[0])).size()) /
+      48000.0;
   EXPECT_GT(seconds, 1.4);
   EXPECT_LT(seconds, 2.2);
 }
@@ -301,7 +304,7 @@ TEST(LiveSession, FiftyFailedReadsAreBorneTheFiftyFirstEndsWithTheReceiversText)
   TLiveSession live(s.Cfg, kChannel, modNFM, s.Clock);
   ASSERT_TRUE(live.Prepare());
   s.Sim->OnRead = [&](int64_t read) {
-    if (read == 20) s.Sim->FailReads = 50;    // reads 20 .. 69 fail: the session goes on
+    if (read == 20) s.Sim->FailReads = 50;     // reads 20 .. 69 fail: the session goes on
     if (read == 100) s.Sim->FailReads = 1000;  // from read 100 on every read fails
   };
   ASSERT_TRUE(live.Start());
@@ -327,8 +330,7 @@ TEST(LiveSession, FrequencyOutsideTheTunerRangeFailsPrepare) {
   EXPECT_EQ(live.WaveOut(), nullptr);
   TLiveSession high(s.Cfg, 6000000001LL, modNFM, s.Clock);
   EXPECT_FALSE(high.Prepare());
-  EXPECT_EQ(high.ErrorText(),
-            "6000.000001 MHz is outside the tuner range (1.000000 MHz .. 6000.000000 MHz)");
+  EXPECT_EQ(high.ErrorText(), "6000.000001 MHz is outside the tuner range (1.000000 MHz .. 6000.000000 MHz)");
 }
 
 TEST(LiveSession, ReceiverThatCannotOpenFailsPrepareWithItsText) {

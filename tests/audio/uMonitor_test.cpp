@@ -170,8 +170,8 @@ TEST(MonitorSession, EachPollKeepsItAliveForAnotherTimeOut) {
   ASSERT_TRUE(m.Prepare());
   uint64_t lastPoll = 0;
   s.Sim->OnRead = [&](int64_t read) {
-    // Polls every 2 s of samples for 8 s, then none.
-    if (read % 500 == 0 && read <= 2000) {
+    // Polls every 1.2 s of samples for 4.8 s (past the first time-out), then none.
+    if (read % 300 == 0 && read <= 1200) {
       m.Poll(0);
       lastPoll = s.Clock.NowMs();
     }
@@ -190,11 +190,11 @@ TEST(MonitorSession, WithoutTimeOutItRunsUntilStopped) {
   TMonitorSession m(s.Cfg, kWatch, 0, s.Clock);
   ASSERT_TRUE(m.Prepare());
   s.Sim->OnRead = [&](int64_t read) {
-    if (read == 3001) m.Stop();  // 12 s without a poll
+    if (read == 1201) m.Stop();  // 4.8 s without a poll
   };
   ASSERT_TRUE(m.Start());
   m.WaitFor();
-  EXPECT_EQ(m.BlocksRead(), 3000);
+  EXPECT_EQ(m.BlocksRead(), 1200);
 }
 
 // ---------------------------------------------------------------------------------------------

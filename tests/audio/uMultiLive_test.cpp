@@ -201,7 +201,8 @@ TEST(MultiLiveSession, OneLevelLanePerChannelInTheTuning) {
   // The hit callback: on the first detection, then at least 1000 ms apart (blocks 1, 66, 131), each
   // with the hits of that one detection.
   ASSERT_EQ(s.HitCalls.size(), 3u);
-  for (size_t i = 1; i < s.HitCallTimes.size(); ++i) EXPECT_GE(s.HitCallTimes[i] - s.HitCallTimes[i - 1], 1000u);
+  for (size_t i = 1; i < s.HitCallTimes.size(); ++i)
+    EXPECT_GE(s.HitCallTimes[i] - s.HitCallTimes[i - 1], 1000u);
   for (const auto& hits : s.HitCalls) {
     ASSERT_EQ(hits.size(), 3u);
     EXPECT_EQ(hits[0].ChannelHz, kA);
@@ -358,8 +359,8 @@ TEST(MultiLiveSession, TuningOutsideTheTunerRangeFailsPrepare) {
   ASSERT_EQ(hops.size(), 1u);
   TMultiLiveSession multi(s.Cfg, s.Clock);
   EXPECT_FALSE(multi.Prepare());
-  EXPECT_EQ(multi.ErrorText(), FormatMHz(hops[0].CenterHz) +
-                                   " is outside the tuner range (1.000000 MHz .. 6000.000000 MHz)");
+  EXPECT_EQ(multi.ErrorText(),
+            FormatMHz(hops[0].CenterHz) + " is outside the tuner range (1.000000 MHz .. 6000.000000 MHz)");
 }
 
 TEST(MultiLiveSession, ReceiverThatCannotOpenFailsPrepareWithItsText) {
