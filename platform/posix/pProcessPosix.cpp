@@ -22,8 +22,14 @@ TProcessResult RunProcess(const std::string& program, const std::vector<std::str
     result.Error = std::strerror(errno);
     return result;
   }
+  // The extra variables replace inherited ones of the same name.
   std::vector<std::string> env;
-  for (char** e = environ; *e; ++e) env.emplace_back(*e);
+  for (char** e = environ; *e; ++e) {
+    std::string entry = *e;
+    bool replaced = false;
+    for (const auto& [k, v] : extraEnv) replaced = replaced || entry.rfind(k + "=", 0) == 0;
+    if (!replaced) env.push_back(entry);
+  }
   for (const auto& [k, v] : extraEnv) env.push_back(k + "=" + v);
   std::vector<char*> envp, argv;
   for (auto& e : env) envp.push_back(e.data());

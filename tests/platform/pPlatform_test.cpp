@@ -88,3 +88,24 @@ TEST(AppendFile, OpenFailsInAMissingFolder) {
   EXPECT_FALSE(f.IsOpen());
   EXPECT_FALSE(f.Write("x", 1));
 }
+
+TEST(RunProcess, ExtraEnvironmentReplacesInheritedValueAndOutputIsCaptured) {
+  plat::SetEnv("TALV_CHILD_VAR", "inherited");
+#ifdef _WIN32
+  plat::TProcessResult r = plat::RunProcess("C:\\windows\\system32\\cmd.exe", {"/c", "echo %TALV_CHILD_VAR%& exit 7"},
+                                            {{"TALV_CHILD_VAR", "given"}});
+#else
+  plat::TProcessResult r =
+      plat::RunProcess("/bin/sh", {"-c", "echo $TALV_CHILD_VAR; exit 7"}, {{"TALV_CHILD_VAR", "given"}});
+#endif
+  plat::UnsetEnv("TALV_CHILD_VAR");
+  ASSERT_TRUE(r.Started) << r.Error;
+  EXPECT_EQ(r.ExitCode, 7);
+  ASSERT_FALSE(SplitLines(r.Output).empty());
+  EXPECT_EQ(SplitLines(r.Output)[0], "given");
+}
+
+TEST(RunProcess, MissingProgramIsReported) {
+  plat::TProcessResult r = plat::RunProcess(plat::ModuleDir() + "no_such_program_here", {});
+  EXPECT_TRUE(!r.Started || r.ExitCode == 127);
+}
