@@ -53,17 +53,19 @@ bool CmdStart(TEngineService& service, const TTextLines& body, TTextLines& reply
   service.SetServiceLastError("");
   // The live-through values outlive STOP: a scan started again without LIVESTOP plays through again.
   service.ApplyLiveThrough(session.get());
-  service.SetScanSession(session);
   ClearLevelLanes();
   service.Store().Clear();
   service.Store().SetScanning(true);
+  // Started before it is published: a stop routine on another thread (the watchdog) must never wait
+  // for a thread that is still being created.
   if (!session->Start()) {
-    service.StopScan();
+    service.Store().SetScanning(false);
     const std::string error = session->LastError();
     service.SetServiceLastError(error);
     Fail(reply, error);
     return false;
   }
+  service.SetScanSession(session);
   reply.assign(1, proto::kOk);
   return true;
 }
@@ -144,12 +146,11 @@ void CmdSpectrum(TEngineService& service, const TTextLines& body, TTextLines& re
         Fail(reply, fresh->LastError());
         return;
       }
-      service.SetMonitorSession(fresh);
       if (!fresh->Start()) {
-        service.StopMonitor();
         Fail(reply, fresh->LastError());
         return;
       }
+      service.SetMonitorSession(fresh);
     }
   }
   BuildSpectrumReply(reply, request, cfg, service.IsScanning());
@@ -177,14 +178,13 @@ bool StartLiveSession(TEngineService& service, const TTalvConfig& cfg, int64_t h
     return false;
   }
   service.SetServiceLastError("");
-  service.Store().SetScanning(true);
-  service.SetLiveSession(session);
   if (!session->Start()) {
-    service.StopLive();
     service.SetServiceLastError(session->ErrorText());
     Fail(reply, session->ErrorText());
     return false;
   }
+  service.Store().SetScanning(true);
+  service.SetLiveSession(session);
   reply.assign(1, proto::kOk);
   return true;
 }
@@ -200,14 +200,13 @@ bool StartMultiSession(TEngineService& service, const TTalvConfig& cfg, TTextLin
   service.SetServiceLastError("");
   session->OnHits = &TEngineService::OnLiveHits;
   session->OnHitsData = &service;
-  service.Store().SetScanning(true);
-  service.SetMultiSession(session);
   if (!session->Start()) {
-    service.StopLive();
     service.SetServiceLastError(session->ErrorText());
     Fail(reply, session->ErrorText());
     return false;
   }
+  service.Store().SetScanning(true);
+  service.SetMultiSession(session);
   reply.assign(1, proto::kOk);
   return true;
 }

@@ -179,11 +179,13 @@ void TEngineService::SetMonitorSession(std::shared_ptr<TMonitorSession> s) {
 }
 
 void TEngineService::StopMonitor() {
+  std::lock_guard<std::mutex> stopping(FMonitorStop);
   std::shared_ptr<TMonitorSession> m = TakeOut(FSessionsLock, FMonitor);
   if (m) StopWaitFree(m);
 }
 
 void TEngineService::StopLive() {
+  std::lock_guard<std::mutex> stopping(FLiveStop);
   std::shared_ptr<TLiveSession> live = TakeOut(FSessionsLock, FLive);
   std::shared_ptr<TMultiLiveSession> multi = TakeOut(FSessionsLock, FMulti);
   if (live) {
@@ -199,6 +201,7 @@ void TEngineService::StopLive() {
 }
 
 void TEngineService::StopScan() {
+  std::lock_guard<std::mutex> stopping(FScanStop);
   std::shared_ptr<TScanSession> s = TakeOut(FSessionsLock, FScan);
   if (s) StopWaitFree(s);
   FStore.SetScanning(false);
@@ -219,6 +222,7 @@ void TEngineService::ReapSessions() {
   std::shared_ptr<TLiveSession> live;
   std::shared_ptr<TMultiLiveSession> multi;
   std::shared_ptr<TMonitorSession> monitor;
+  std::scoped_lock stopping(FScanStop, FLiveStop, FMonitorStop);
   {
     std::lock_guard<std::mutex> guard(FSessionsLock);
     if (FScan && FScan->Finished()) scan = std::exchange(FScan, nullptr);

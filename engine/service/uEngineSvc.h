@@ -11,9 +11,10 @@
 // Sessions are held by shared references. A pointer is read or swapped only under the sessions lock;
 // whoever uses a session outside the lock holds its own reference, so a session stopped meanwhile by
 // the watchdog is freed only when the last user lets go. Stop routines take the reference out under
-// the lock and stop and wait outside it, so a session is stopped exactly once. Lock order: command
-// lock, sessions lock, then the locks inside the store and the taps; nothing is called into while the
-// sessions lock is held.
+// the lock and stop and wait outside it, so a session is stopped exactly once; a second stop routine
+// for the same kind waits until the first has freed it, so the receiver is never opened by a new
+// session while an old one still holds it. Lock order: command lock, a stop lock, sessions lock, then
+// the locks inside the store and the taps; nothing is called into while the sessions lock is held.
 // Shutdown waits (bounded) for running connections before the sessions are stopped; the service state
 // itself is shared with the connection threads and outlives any that are still running.
 #include <atomic>
@@ -115,6 +116,12 @@ class TEngineService {
   TChannelStore FStore;  // first member: freed last
   mutable std::mutex FSessionsLock;
   std::mutex FCommandLock;
+  // Held by a stop routine (and the reaper) from taking a session out until it is freed, so a second
+  // caller (a command while the watchdog stops, or the other way round) waits until the receiver is
+  // released before it goes on to open it again. Taken before the sessions lock, never nested.
+  std::mutex FScanStop;
+  std::mutex FLiveStop;
+  std::mutex FMonitorStop;
   std::shared_ptr<TScanSession> FScan;
   std::shared_ptr<TLiveSession> FLive;
   std::shared_ptr<TMultiLiveSession> FMulti;

@@ -203,29 +203,33 @@ class TServiceRun {
 // ---------------------------------------------------------------------------------------------
 // The engine program as a process
 
-// Runs the engine with args on a thread, as a user (or the plug-in) would start it. On Linux its pipe
-// lies in a private runtime folder of this object, so it never meets another engine; on Windows it is
-// the real named pipe of the product.
+// On Linux the pipe's folder follows XDG_RUNTIME_DIR: the test program sets it once, before any thread
+// runs, to a private folder of its own, so its engines (which inherit it) never meet another program's
+// engine, and the environment is never written while threads read it. On Windows the engines serve the
+// product's named pipe.
+inline bool UsePrivateRuntimeDir() {
+#if !defined(_WIN32)
+  static testsupport::TTempDir dir;
+  // A runtime folder must be private to its user, or the engine refuses to put its socket there.
+  std::filesystem::permissions(std::filesystem::u8path(dir.Path()), std::filesystem::perms::owner_all,
+                               std::filesystem::perm_options::replace);
+  plat::SetEnv("XDG_RUNTIME_DIR", dir.Path());
+#endif
+  return true;
+}
+inline const bool kPrivateRuntimeDir = UsePrivateRuntimeDir();
+
+// Runs the engine with args on a thread, as a user (or the plug-in) would start it.
 class TEngineProcess {
  public:
-  explicit TEngineProcess(std::vector<std::string> args) : Args(std::move(args)) {
-#if defined(_WIN32)
-    PipeName = plat::kPipeName;
-#else
-    // A runtime folder must be private to its user, or the engine refuses to put its socket there.
-    std::filesystem::permissions(std::filesystem::u8path(Dir.Path()), std::filesystem::perms::owner_all,
-                                 std::filesystem::perm_options::replace);
-    Env.emplace_back("XDG_RUNTIME_DIR", Dir.Path());
-    PipeName = plat::kPipeName;
-#endif
-  }
+  explicit TEngineProcess(std::vector<std::string> args) : Args(std::move(args)) {}
   ~TEngineProcess() {
     if (Thread.Started() && !Done.load()) PipeAsk("QUIT");
     Thread.Join();
   }
   void Start() {
     Thread.Start([this] {
-      Result = testsupport::RunEngine(Args, Env, 60000);
+      Result = testsupport::RunEngine(Args, {}, 60000);
       Done = true;
     });
   }
@@ -235,46 +239,15 @@ class TEngineProcess {
   }
   bool WaitDone(uint32_t timeoutMs = 60000) { return WaitUntil([this] { return Done.load(); }, timeoutMs); }
 
-  // Requests to this engine's pipe (the client side runs in this test process).
   TTextLines PipeAsk(const std::string& command, const TTextLines& body = {}) {
-    EnvScope scope(Env);
-    return svctest::PipeAsk(PipeName, command, body);
+    return svctest::PipeAsk(plat::kPipeName, command, body);
   }
-  std::string Raw(const std::string& bytes) {
-    EnvScope scope(Env);
-    return RawExchange(PipeName, bytes);
-  }
+  std::string Raw(const std::string& bytes) { return RawExchange(plat::kPipeName, bytes); }
 
   std::vector<std::string> Args;
-  std::vector<std::pair<std::string, std::string>> Env;
-  std::string PipeName;
-  testsupport::TTempDir Dir;
   plat::TThread Thread;
   std::atomic<bool> Done{false};
   plat::TProcessResult Result;
-
- private:
-  // The pipe's folder follows XDG_RUNTIME_DIR: the client takes the engine's for the call.
-  struct EnvScope {
-    explicit EnvScope(const std::vector<std::pair<std::string, std::string>>& env) {
-      static std::mutex lock;
-      Guard = std::unique_lock<std::mutex>(lock);
-      for (const auto& [k, v] : env) {
-        Saved.emplace_back(k, plat::HasEnv(k) ? std::make_unique<std::string>(plat::GetEnv(k)) : nullptr);
-        plat::SetEnv(k, v);
-      }
-    }
-    ~EnvScope() {
-      for (auto& [k, v] : Saved) {
-        if (v)
-          plat::SetEnv(k, *v);
-        else
-          plat::UnsetEnv(k);
-      }
-    }
-    std::unique_lock<std::mutex> Guard;
-    std::vector<std::pair<std::string, std::unique_ptr<std::string>>> Saved;
-  };
 };
 
 }  // namespace svctest

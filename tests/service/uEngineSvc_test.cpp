@@ -288,7 +288,6 @@ TEST(EngineProcess, ServesItsPipeAndEndsOnQuit) {
 
   // A second engine finds the pipe taken and ends at once with exit code 0.
   TEngineProcess second({"--service", "--idle=0"});
-  second.Env = engine.Env;
   second.Start();
   ASSERT_TRUE(second.WaitDone());
   EXPECT_EQ(second.Result.ExitCode, 0);
