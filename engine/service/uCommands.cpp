@@ -17,7 +17,9 @@
 
 namespace {
 
-void Fail(TTextLines& reply, const std::string& text) { reply.assign(1, ErrorLine(text)); }
+void Fail(TTextLines& reply, const std::string& text) {
+  reply.assign(1, ErrorLine(text));
+}
 
 // The middle of the settings' range; the halves keep absurd settings from overflowing.
 int64_t RangeMiddle(const TTalvConfig& cfg) {
@@ -120,7 +122,9 @@ void CmdChannels(TEngineService& service, TTextLines& reply) {
   service.Store().AppendChannelLines(reply);
 }
 
-void CmdDevices(TTextLines& reply) { BuildDevicesReply(reply, EnumerateSdrDevices()); }
+void CmdDevices(TTextLines& reply) {
+  BuildDevicesReply(reply, EnumerateSdrDevices());
+}
 
 // ---------------------------------------------------------------------------------------------
 // SPECTRUM, ENVELOPE
@@ -236,9 +240,10 @@ bool CmdLive(TEngineService& service, const TTextLines& body, TTextLines& reply)
     if (scan->HopCount() == 1)
       LogFmt("live: playing every active channel through the running scan");
     else
-      LogFmt("live: playing every active channel through the running scan - %d hops, so each is audible "
-             "only while the dwell is on it",
-             scan->HopCount());
+      LogFmt(
+          "live: playing every active channel through the running scan - %d hops, so each is audible "
+          "only while the dwell is on it",
+          scan->HopCount());
     reply.assign(1, proto::kOk);
     return true;
   }
@@ -258,8 +263,9 @@ bool CmdLive(TEngineService& service, const TTextLines& body, TTextLines& reply)
   if (service.IsScanning()) {
     service.StopScan();
     if (request.Multi)
-      LogFmt("live: stopped the running scan - listening to every channel at once parks the receiver on "
-             "one hop, and a sweep cannot run from there");
+      LogFmt(
+          "live: stopped the running scan - listening to every channel at once parks the receiver on "
+          "one hop, and a sweep cannot run from there");
     else
       LogFmt("live: stopped the running scan - the frequency is outside it");
   }

@@ -15,7 +15,9 @@
 
 namespace {
 
-plat::IClock& ClockOf(const TServiceOptions& o) { return o.Clock ? *o.Clock : plat::SystemClock(); }
+plat::IClock& ClockOf(const TServiceOptions& o) {
+  return o.Clock ? *o.Clock : plat::SystemClock();
+}
 
 // Takes the session out of its slot under the lock; the caller stops and frees it outside.
 template <class T>
@@ -84,7 +86,8 @@ void TEngineService::RunCommand(const std::string& commandLine, const TTextLines
   }
 }
 
-void TEngineService::DispatchCommand(const std::string& commandLine, const TTextLines& body, TTextLines& reply) {
+void TEngineService::DispatchCommand(const std::string& commandLine, const TTextLines& body,
+                                     TTextLines& reply) {
   const std::string word = CommandWord(commandLine);
   reply.clear();
   FActivityTick = FClock.NowMs();

@@ -99,7 +99,9 @@ void TScanSession::OnDwellHits(const TChannelHitArray& hits, void* userData) {
   if (self->FStore) self->FStore->Merge(hits);
 }
 
-bool TScanSession::OnDwellAbort(void* userData) { return static_cast<TScanSession*>(userData)->Terminated(); }
+bool TScanSession::OnDwellAbort(void* userData) {
+  return static_cast<TScanSession*>(userData)->Terminated();
+}
 
 void TScanSession::Execute() {
   LogFmt("session: scan started, %d hops, recording=%d, if=%d", HopCount(), FConfig.RecordAudio ? 1 : 0,

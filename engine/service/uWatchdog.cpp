@@ -64,7 +64,9 @@ TWatchdog::TWatchdog(TEngineService& service, int32_t idleSec, const TWatchdogTi
   if (!FEndProcess) FEndProcess = DefaultEndProcess();
 }
 
-TWatchdog::~TWatchdog() { Terminate(); }
+TWatchdog::~TWatchdog() {
+  Terminate();
+}
 
 bool TWatchdog::Start() {
   if (FThread.Started()) return false;

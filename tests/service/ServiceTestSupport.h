@@ -117,7 +117,8 @@ inline std::vector<std::string> Keys(const TTextLines& lines) {
 // Pipe clients
 
 // Sends raw bytes and returns everything the server sent back until it closed the connection.
-inline std::string RawExchange(const std::string& pipeName, const std::string& bytes, bool* connected = nullptr) {
+inline std::string RawExchange(const std::string& pipeName, const std::string& bytes,
+                               bool* connected = nullptr) {
   std::unique_ptr<plat::TPipeConn> conn = plat::PipeConnect(pipeName, 10000);
   if (connected) *connected = conn != nullptr;
   if (!conn) return "<no connection>";
@@ -133,7 +134,8 @@ inline std::string RawExchange(const std::string& pipeName, const std::string& b
 }
 
 // One framed request and its reply lines; {"<no reply>"} when the reply did not end properly.
-inline TTextLines PipeAsk(const std::string& pipeName, const std::string& command, const TTextLines& body = {}) {
+inline TTextLines PipeAsk(const std::string& pipeName, const std::string& command,
+                          const TTextLines& body = {}) {
   std::unique_ptr<plat::TPipeConn> conn = plat::PipeConnect(pipeName, 10000);
   if (!conn) return {"<no connection>"};
   if (!SendRequest(*conn, command, body)) return {"<send failed>"};
@@ -190,7 +192,9 @@ class TServiceRun {
     });
     Thread.Join();
   }
-  bool WaitReturned(uint32_t timeoutMs = 30000) { return WaitUntil([this] { return Returned.load(); }, timeoutMs); }
+  bool WaitReturned(uint32_t timeoutMs = 30000) {
+    return WaitUntil([this] { return Returned.load(); }, timeoutMs);
+  }
 
   std::string Name;
   TServiceOptions Options;
@@ -235,9 +239,12 @@ class TEngineProcess {
   }
   // Waits until the engine answers PING (false when it ended first or never answered).
   bool WaitServing() {
-    return WaitUntil([this] { return Done.load() || PipeAsk("PING") == TTextLines{"OK"}; }, 30000) && !Done.load();
+    return WaitUntil([this] { return Done.load() || PipeAsk("PING") == TTextLines{"OK"}; }, 30000) &&
+           !Done.load();
   }
-  bool WaitDone(uint32_t timeoutMs = 60000) { return WaitUntil([this] { return Done.load(); }, timeoutMs); }
+  bool WaitDone(uint32_t timeoutMs = 60000) {
+    return WaitUntil([this] { return Done.load(); }, timeoutMs);
+  }
 
   TTextLines PipeAsk(const std::string& command, const TTextLines& body = {}) {
     return svctest::PipeAsk(plat::kPipeName, command, body);

@@ -76,15 +76,17 @@ TEST_F(Commands, StartFindsTheThreeCarriersAndChannelsListsThemActive) {
   // Active: seen by the latest merge while the scan runs (the three carriers are in every sweep).
   ASSERT_TRUE(WaitUntil([&] {
     std::vector<TChannelRec> now = Channels();
-    return now.size() == 3 && std::all_of(now.begin(), now.end(), [](const TChannelRec& r) { return r.Active == 1; });
+    return now.size() == 3 &&
+           std::all_of(now.begin(), now.end(), [](const TChannelRec& r) { return r.Active == 1; });
   }));
 }
 
 TEST_F(Commands, StatusOfARunningScan) {
   StartScan();
   const TTextLines status = Ask(Svc, "STATUS");
-  const std::vector<std::string> keys = {"Running", "EnginePid", "Simd",     "Channels", "Monitor", "Live",
-                                         "Device",  "Sweeps",    "HopIndex", "HopCount", "NoiseDb", "StartedAt"};
+  const std::vector<std::string> keys = {"Running",  "EnginePid", "Simd",    "Channels",
+                                         "Monitor",  "Live",      "Device",  "Sweeps",
+                                         "HopIndex", "HopCount",  "NoiseDb", "StartedAt"};
   std::vector<std::string> got = Keys(status);
   got.erase(std::remove(got.begin(), got.end(), "Level"), got.end());  // present once a block was measured
   EXPECT_EQ(got, keys);
@@ -297,7 +299,8 @@ TEST_F(Commands, LiveThroughSurvivesStopAndPlaysAgainInTheNextScan) {
 }
 
 TEST_F(Commands, EveryChannelWithoutAScanIsAMultiSessionThatStatusDoesNotShow) {
-  ASSERT_EQ(Ask(Svc, "LIVE", Body({"LiveMulti=1", "StartHz=144800000", "StopHz=145600000"})), TTextLines{"OK"});
+  ASSERT_EQ(Ask(Svc, "LIVE", Body({"LiveMulti=1", "StartHz=144800000", "StopHz=145600000"})),
+            TTextLines{"OK"});
   EXPECT_TRUE(Svc.MultiSession());
   EXPECT_EQ(Value(Ask(Svc, "STATUS"), "Live"), "0");
   EXPECT_EQ(Value(Ask(Svc, "ENVELOPE"), "Live"), "1");

@@ -22,12 +22,19 @@ using namespace svctest;
 
 namespace {
 
-std::string Framed(const TTextLines& lines) { return FrameReply(lines); }
+std::string Framed(const TTextLines& lines) {
+  return FrameReply(lines);
+}
 
 // The STATUS data lines of an engine with nothing running and nothing failed.
 TTextLines IdleStatus(uint32_t pid) {
-  return {"OK", "Running=0", "EnginePid=" + std::to_string(pid), "Simd=" + KernelDescription(), "Channels=0",
-          "Monitor=0", "Live=0"};
+  return {"OK",
+          "Running=0",
+          "EnginePid=" + std::to_string(pid),
+          "Simd=" + KernelDescription(),
+          "Channels=0",
+          "Monitor=0",
+          "Live=0"};
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -142,7 +149,8 @@ TEST_F(ServicePipe, ManyClientsAtOnceAreAllAnswered) {
       for (int i = 0; i < kRequests; ++i) {
         const bool status = (i + c) % 2 == 0;
         TTextLines reply = PipeAsk(Run.Name, status ? "STATUS" : "PING");
-        if (status ? (reply.size() == 7 && reply[0] == "OK" && reply[1] == "Running=0") : reply == TTextLines{"OK"})
+        if (status ? (reply.size() == 7 && reply[0] == "OK" && reply[1] == "Running=0")
+                   : reply == TTextLines{"OK"})
           ++good;
       }
     });
@@ -178,7 +186,8 @@ TEST(ServicePipeRun, AnIdleLimitEndsAnIdleService) {
   ASSERT_TRUE(run.Start());
   EXPECT_TRUE(run.WaitReturned());
   EXPECT_EQ(run.EndCode.load(), 0);
-  EXPECT_EQ(log.MessagesStarting("watchdog: idle for 1 s, not scanning and not playing - exiting").size(), 1u);
+  EXPECT_EQ(log.MessagesStarting("watchdog: idle for 1 s, not scanning and not playing - exiting").size(),
+            1u);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -196,7 +205,8 @@ TEST(ServiceRegistry, AScanThatFailsOnItsOwnLeavesItsErrorInStatusAndStopsTheAct
   const TTextLines status = Ask(svc, "STATUS");  // reaps first
   EXPECT_EQ(Value(status, "Running"), "0");
   EXPECT_EQ(Value(status, "Device"), "<none>");
-  EXPECT_NE(Value(status, "LastError").find("simulated read failure"), std::string::npos) << Value(status, "LastError");
+  EXPECT_NE(Value(status, "LastError").find("simulated read failure"), std::string::npos)
+      << Value(status, "LastError");
   EXPECT_FALSE(svc.Store().Scanning());
   EXPECT_EQ(log.MessagesStarting("reaped: the scan had ended - receiver released").size(), 1u);
   EXPECT_EQ(log.MessagesStarting("session: sweep failed: ").size(), 1u);
@@ -216,7 +226,8 @@ TEST(ServiceRegistry, ALiveSessionThatFailsOnItsOwnIsReapedWithItsErrorAndClears
   EXPECT_FALSE(svc.Store().Scanning());
   const TTextLines status = Ask(svc, "STATUS");
   EXPECT_EQ(Value(status, "Live"), "0");
-  EXPECT_NE(Value(status, "LastError").find("simulated read failure"), std::string::npos) << Value(status, "LastError");
+  EXPECT_NE(Value(status, "LastError").find("simulated read failure"), std::string::npos)
+      << Value(status, "LastError");
 }
 
 TEST(ServiceRegistry, StopRoutinesFreeEachSessionOnceWhateverThreadCallsThem) {
@@ -229,7 +240,8 @@ TEST(ServiceRegistry, StopRoutinesFreeEachSessionOnceWhateverThreadCallsThem) {
   // Commands from several threads (serialised by the command lock) while a watchdog-like thread
   // stops and reaps without it.
   auto commands = [&](int seed) {
-    const char* const words[] = {"START", "STATUS", "LIVE", "SPECTRUM", "STOP", "LIVESTOP", "ENVELOPE", "CHANNELS"};
+    const char* const words[] = {"START", "STATUS",   "LIVE",     "SPECTRUM",
+                                 "STOP",  "LIVESTOP", "ENVELOPE", "CHANNELS"};
     for (int i = 0; i < 24; ++i) {
       const std::string word = words[(i * 3 + seed) % 8];
       TTextLines b = body;
@@ -243,10 +255,20 @@ TEST(ServiceRegistry, StopRoutinesFreeEachSessionOnceWhateverThreadCallsThem) {
     int i = 0;
     while (!stop.load()) {
       switch (i++ % 4) {
-        case 0: svc.StopLive(); break;
-        case 1: svc.StopMonitor(); break;
-        case 2: svc.ReapSessions(); break;
-        default: svc.IsLive(); svc.IsScanning(); svc.IsMonitoring(); break;
+        case 0:
+          svc.StopLive();
+          break;
+        case 1:
+          svc.StopMonitor();
+          break;
+        case 2:
+          svc.ReapSessions();
+          break;
+        default:
+          svc.IsLive();
+          svc.IsScanning();
+          svc.IsMonitoring();
+          break;
       }
       plat::SleepMs(3);
     }

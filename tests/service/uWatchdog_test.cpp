@@ -55,7 +55,8 @@ TEST_F(Watchdog, EndsTheProcessOnceTheIdleLimitHasPassed) {
   Clock.Advance(1);
   EXPECT_TRUE(wd->Tick());
   EXPECT_EQ(EndCode, 0);
-  EXPECT_EQ(log.MessagesStarting("watchdog: idle for 600 s, not scanning and not playing - exiting").size(), 1u);
+  EXPECT_EQ(log.MessagesStarting("watchdog: idle for 600 s, not scanning and not playing - exiting").size(),
+            1u);
 }
 
 TEST_F(Watchdog, ARequestStartsTheIdleTimeAgain) {
@@ -150,7 +151,8 @@ TEST(ClientWatch, APidThatCannotBeOpenedStaysWatchedButWatchesNothing) {
   watch.WatchClient(none);
   const std::vector<std::string> lines = log.MessagesStarting("client: ");
   ASSERT_EQ(lines.size(), 1u);
-  EXPECT_EQ(lines[0].rfind("client: cannot watch pid " + std::to_string(none) + " (error ", 0), 0u) << lines[0];
+  EXPECT_EQ(lines[0].rfind("client: cannot watch pid " + std::to_string(none) + " (error ", 0), 0u)
+      << lines[0];
 }
 
 TEST_F(Watchdog, AClientThatEndsStopsLiveThroughAtOnceAndTheProcessAfterTheGrace) {
