@@ -132,8 +132,13 @@ TIqStats MeasureIq(const uint8_t* bytes, int32_t pairs, bool samplesSigned) {
   st.Pairs = std::max(pairs, 0);
   if (st.Pairs == 0 || bytes == nullptr) return st;
   double sumI = 0, sumQ = 0, sumII = 0, sumQQ = 0, sumIQ = 0;
+  uint8_t loI = 255, hiI = 0, loQ = 255, hiQ = 0;
   for (int32_t k = 0; k < st.Pairs; ++k) {
     const uint8_t bi = bytes[2 * k], bq = bytes[2 * k + 1];
+    loI = std::min(loI, bi);
+    hiI = std::max(hiI, bi);
+    loQ = std::min(loQ, bq);
+    hiQ = std::max(hiQ, bq);
     float i, q;
     if (samplesSigned) {
       i = static_cast<float>(static_cast<int8_t>(bi)) / 127.0f;
@@ -153,10 +158,12 @@ TIqStats MeasureIq(const uint8_t* bytes, int32_t pairs, bool samplesSigned) {
   st.MeanQ = sumQ / n;
   st.RmsI = std::sqrt(sumII / n);
   st.RmsQ = std::sqrt(sumQQ / n);
-  if (st.RmsI > 0 && st.RmsQ > 0) {
+  // A component that never changes (a stuck converter) has no correlation to speak of: its standard
+  // deviation is zero, and what the sums leave of it is rounding noise, not a ratio worth dividing.
+  const bool varies = loI != hiI && loQ != hiQ;
+  if (st.RmsI > 0 && st.RmsQ > 0 && varies) {
     const double sdI = std::sqrt(std::max(sumII / n - st.MeanI * st.MeanI, 0.0));
     const double sdQ = std::sqrt(std::max(sumQQ / n - st.MeanQ * st.MeanQ, 0.0));
-    // A component without variation (a stuck byte) has no correlation to speak of, not 0/0.
     if (sdI * sdQ > 0) st.Correlation = (sumIQ / n - st.MeanI * st.MeanQ) / (sdI * sdQ);
   }
   st.ImbalanceDb = 20.0 * std::log10(std::max(st.RmsI, 1e-12) / std::max(st.RmsQ, 1e-12));

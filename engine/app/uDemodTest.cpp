@@ -58,25 +58,52 @@ double WavSeconds(int64_t size) {
   return static_cast<double>(size - 44) * 0.5 / 48000.0;
 }
 
-// Hands out steps at a fixed period on the clock: step k is released no sooner than start + k x
-// period. A step released late (a coarse timer, a busy machine) makes the next ones come at once
-// until the schedule is met again, so the number of steps per second follows real time on average.
-class TPacer {
+// Time as the signal sees it, and the real time it is handed out in. Everything that measures hang,
+// dwell and detection times in the recording test reads Signal, a manual clock moved only by the
+// samples handed over (whole milliseconds, the remainder carried), so those times follow the signal
+// exactly however fast or slow the machine runs. Pace waits on the real clock until the real time
+// since the first call has caught up with the signal time, so the run goes at a receiver's pace; a
+// late wake-up (a coarse timer, a busy machine) is caught up by the following steps, never lost.
+class TSignalTime {
  public:
-  TPacer(plat::IClock& clock, double periodMs) : FClock(clock), FPeriodMs(periodMs) {}
-  void Wait() {
-    const uint64_t now = FClock.NowMs();
-    if (FSteps == 0) FStart = now;
-    const uint64_t due = FStart + static_cast<uint64_t>(std::llround(static_cast<double>(FSteps) * FPeriodMs));
-    ++FSteps;
-    if (due > now) FClock.SleepMs(static_cast<uint32_t>(due - now));
+  explicit TSignalTime(plat::IClock& real) : FReal(real), FSignalStart(Signal.NowMs()) {}
+  void Advance(double ms) {
+    FCarryMs += ms;
+    const double whole = std::floor(FCarryMs);
+    FCarryMs -= whole;
+    Signal.Advance(static_cast<uint64_t>(whole));
+  }
+  void Pace() {
+    const uint64_t now = FReal.NowMs();
+    if (!FStarted) {
+      FStarted = true;
+      FRealStart = now;
+    }
+    const uint64_t due = FRealStart + (Signal.NowMs() - FSignalStart);
+    if (due > now) FReal.SleepMs(static_cast<uint32_t>(due - now));
+  }
+  plat::TManualClock Signal;
+
+ private:
+  plat::IClock& FReal;
+  uint64_t FSignalStart;
+  uint64_t FRealStart = 0;
+  bool FStarted = false;
+  double FCarryMs = 0;
+};
+
+// The record test's receiver: every read moves signal time by the samples it delivered.
+class TSignalSim : public TSimDevice {
+ public:
+  explicit TSignalSim(TSignalTime& time) : FTime(time) {}
+  bool ReadSync(uint8_t* buffer, int32_t count, int32_t& bytesRead) override {
+    const bool ok = TSimDevice::ReadSync(buffer, count, bytesRead);
+    if (ok && SampleRate > 0) FTime.Advance(bytesRead / 2 * 1000.0 / SampleRate);
+    return ok;
   }
 
  private:
-  plat::IClock& FClock;
-  double FPeriodMs;
-  uint64_t FStart = 0;
-  int64_t FSteps = 0;
+  TSignalTime& FTime;
 };
 
 // Null audio for the length of a run, whatever path leaves it.
@@ -270,7 +297,7 @@ namespace {
 // What the block hook shares with the run (one run at a time, on the main thread).
 struct TRecordState {
   TSimDevice* Sim = nullptr;
-  TPacer* Pacer = nullptr;
+  TSignalTime* Time = nullptr;
   int32_t Blocks = 0;
   int32_t StopAfter = 0;
   bool CarrierOff = false;
@@ -280,11 +307,11 @@ struct TRecordState {
 };
 TRecordState gRecord;
 
-// Polled by the dwell runner before every read: paces the reads to the receiver's real rate, watches
+// Polled by the dwell runner before every read: paces the reads to the receiver's real pace, watches
 // the level lanes and switches the carrier off after --stop-after blocks. Never ends the dwell.
 bool RecordBlockHook(void*) {
   TRecordState& st = gRecord;
-  if (st.Pacer) st.Pacer->Wait();
+  if (st.Time) st.Time->Pace();
   ++st.Blocks;
   TLevelLaneInfoArray lanes;
   GetLevelLanes(0, 1, lanes);
@@ -311,16 +338,17 @@ bool TestLiveRecording(const std::string& root, plat::IClock& clock) {
   cfg.RecordAudio = true;
   cfg.Modulation = modNFM;
   const int64_t channel = 145012500;
-  auto rec = TChannelRecorder::Create(cfg, root, channel, modNFM, clock);
+  TSignalTime time(clock);
+  auto rec = TChannelRecorder::Create(cfg, root, channel, modNFM, time.Signal);
 
-  // Rounds of 1024 samples handed over at the rate 48000 S/s audio arrives.
+  // Rounds of 1024 samples, handed over at the pace 48000 S/s audio arrives.
   constexpr int32_t kRound = 1024;
-  TPacer pacer(clock, kRound * 1000.0 / 48000.0);
+  constexpr double kRoundMs = kRound * 1000.0 / 48000.0;
   std::vector<float> buf(kRound);
   double phase = 0;
   const double step = 2 * kPi * 1000 / 48000;
   for (int round = 0; round < 96; ++round) {
-    pacer.Wait();
+    time.Pace();
     for (float& v : buf) {
       v = static_cast<float>(0.5 * std::sin(phase));
       phase += step;
@@ -328,13 +356,15 @@ bool TestLiveRecording(const std::string& root, plat::IClock& clock) {
     if (round % 10 == 0) rec->Trigger(25);
     if (!rec->StillActive()) rec->Close();
     rec->FeedAudio(buf.data(), kRound);
+    time.Advance(kRoundMs);
   }
   std::fill(buf.begin(), buf.end(), 0.0f);
-  const uint64_t end = clock.NowMs() + static_cast<uint64_t>(std::max(cfg.HangTimeMs, 0)) + 700;
-  while (clock.NowMs() < end) {
-    pacer.Wait();
+  const uint64_t end = time.Signal.NowMs() + static_cast<uint64_t>(std::max(cfg.HangTimeMs, 0)) + 700;
+  while (time.Signal.NowMs() < end) {
+    time.Pace();
     if (!rec->StillActive()) rec->Close();
     rec->FeedAudio(buf.data(), kRound);
+    time.Advance(kRoundMs);
   }
   rec->Close();
   rec.reset();
@@ -375,7 +405,8 @@ void RunRecordSelfTest(plat::IClock& clock) {
   ClearTestDir(root);
   EnsureFolder(root);
 
-  auto sim = std::make_shared<TSimDevice>();
+  TSignalTime time(clock);
+  auto sim = std::make_shared<TSignalSim>(time);
   sim->NoiseDb = -60;
   const int64_t carrier = 145000000 + ParseFreq(GetOption("tone-offset", ""), 500000);
   const int64_t channel = RoundToStep(carrier, 12500);
@@ -399,16 +430,14 @@ void RunRecordSelfTest(plat::IClock& clock) {
   scan.ThresholdDb = 12;
   scan.GridHz = 12500;
 
-  // A block of 32768 samples at 2.048 MS/s is 16 ms of signal.
-  TPacer pacer(clock, TDwellRunner::kBlockSize * 1000.0 / 2048000.0);
   gRecord = TRecordState{};
   gRecord.Sim = sim.get();
-  gRecord.Pacer = &pacer;
+  gRecord.Time = &time;
   gRecord.StopAfter = ParseInt(GetOption("stop-after", ""), 0);
 
   bool ok = true;
   {
-    auto runner = std::make_unique<TDwellRunner>(sim, cfg, scan, root, clock);
+    auto runner = std::make_unique<TDwellRunner>(sim, cfg, scan, root, time.Signal);
     std::atomic<bool> playAll{true};
     runner->PlayAllRef = &playAll;
     SetLevelLanes({channel});
@@ -429,7 +458,7 @@ void RunRecordSelfTest(plat::IClock& clock) {
     }
   }  // the runner is freed here
   gRecord.Sim = nullptr;
-  gRecord.Pacer = nullptr;
+  gRecord.Time = nullptr;
   ClearLevelLanes();
 
   const std::string folder = ChannelFolder(root, channel);

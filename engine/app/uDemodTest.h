@@ -8,12 +8,14 @@
 // written and the level lane published, and then feeds synthetic audio straight into a channel
 // recorder. Both print "# ..." lines, end with "# PASS ..." on success and set exit code 1 otherwise.
 //
-// The simulated receiver never waits, but recorders and the dwell runner measure hang and dwell
-// times on the clock: the recording test therefore hands out its blocks and audio rounds at the pace
-// a real receiver would deliver them, measured on the clock's tick count (a late round is caught up
-// by the next, never lost), so its verdict depends neither on the timer's granularity nor on how fast
-// the machine runs. Files go to the user's temporary folder: the demodulation test leaves nothing,
-// the recording test leaves its takes in "talvoran_rectest" until its next run empties it.
+// The simulated receiver never waits, yet recorders, the squelch and the dwell runner measure hang,
+// detection and dwell times on a clock. The recording test runs them on signal time: a clock moved
+// only by the samples handed over, so every time they measure follows the signal exactly and the
+// verdict depends neither on the timer's granularity nor on how fast the machine runs. The blocks
+// and audio rounds are handed out at a receiver's pace on the real clock's tick count (a late
+// wake-up is caught up by the next steps, never lost), so the run takes as long as the signal lasts.
+// Files go to the user's temporary folder: the demodulation test leaves nothing, the recording test
+// leaves its takes in "talvoran_rectest" until its next run empties it.
 // Main thread only; the block hook runs on it too (the dwell is synchronous).
 #include <cstdint>
 #include <string>
@@ -24,7 +26,8 @@
 
 // The modes.
 void RunDemodSelfTest();
-void RunRecordSelfTest(plat::IClock& clock = plat::SystemClock());
+// realClock paces the run (a manual clock runs it without waiting).
+void RunRecordSelfTest(plat::IClock& realClock = plat::SystemClock());
 
 // One demodulation case on the simulator; `beside` marks an informational run (no verdict word).
 bool TestDemodTone(const char* name, TModulation modulation, double toneHz, double deviationHz, bool beside,
@@ -40,7 +43,7 @@ double MeasureTone(const float* samples, int32_t count, double sampleRate, std::
 bool MeasureWavFile(const std::string& path, double sampleRate, double& toneHz, double& rms);
 
 // Synthetic audio into a channel recorder under root: one take of about 2 s must come out.
-bool TestLiveRecording(const std::string& root, plat::IClock& clock = plat::SystemClock());
+bool TestLiveRecording(const std::string& root, plat::IClock& realClock = plat::SystemClock());
 
 // Deletes the files in path and in its direct sub-folders, those sub-folders and path itself;
 // failures are ignored.

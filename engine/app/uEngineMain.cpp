@@ -10,9 +10,13 @@
 
 #include "pConsole.h"
 #include "pConsoleOut.h"
+#include "uCliModes.h"
+#include "uDemodTest.h"
 #include "uLog.h"
 #include "uModePlaceholder.h"
 #include "uOptions.h"
+#include "uPathTest.h"
+#include "uSelfTest.h"
 
 std::atomic<bool> StopRequested{false};
 
@@ -149,14 +153,17 @@ struct TEngineMode {
 // The fixed order of the modes: the first flag present wins. A mode not built yet runs the
 // placeholder; replace its entry with the mode's procedure when it exists.
 const TEngineMode kModes[] = {
-    {"list", [] { RunModePlaceholder("--list"); }},
-    {"iqstat", [] { RunModePlaceholder("--iqstat"); }},
-    {"selftest-paths", [] { RunModePlaceholder("--selftest-paths"); }},  // false result: exit code 1
-    {"selftest-record", [] { RunModePlaceholder("--selftest-record"); }},
-    {"selftest-demod", [] { RunModePlaceholder("--selftest-demod"); }},
-    {"selftest", [] { RunModePlaceholder("--selftest"); }},
-    {"scan", [] { RunModePlaceholder("--scan"); }},
-    {"live", [] { RunModePlaceholder("--live"); }},
+    {"list", [] { RunList(); }},
+    {"iqstat", [] { RunIqStat(); }},
+    {"selftest-paths",
+     [] {
+       if (!RunPathTest()) SetExitCode(1);
+     }},
+    {"selftest-record", [] { RunRecordSelfTest(); }},
+    {"selftest-demod", [] { RunDemodSelfTest(); }},
+    {"selftest", [] { RunSelfTest(); }},
+    {"scan", [] { RunScan(); }},
+    {"live", [] { RunLive(); }},
     {"service",
      [] {
        const int idleSec = ParseInt(GetOption("idle", ""), 600);  // handed to the service loop
