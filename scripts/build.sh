@@ -18,4 +18,8 @@ case "$kind" in
   *) echo "build.sh: unknown kind $kind" >&2; exit 2 ;;
 esac
 cmake "${args[@]}" >/dev/null
-cmake --build "$root/build/$kind" -j "$jobs"
+# Progress lines are dropped; warnings and errors stay.
+set +e
+cmake --build "$root/build/$kind" -j "$jobs" 2>&1 | grep -vE '^\[ *[0-9]+%\] (Building|Linking|Built target)|^Consolidate compiler'
+rc=${PIPESTATUS[0]}
+exit "$rc"

@@ -14,6 +14,8 @@ step() {  # step NAME COMMAND...: runs one step and remembers a failure
   echo "=== $name"
   if ! "$@"; then failed+=("$name"); echo "=== $name FAILED"; fi
 }
+export ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1
+export TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1"
 run_ctest() {  # run_ctest BUILD [ctest args]
   local dir=$1; shift
   (cd "build/$dir" && ctest --output-on-failure --timeout 300 -j "${TALV_JOBS:-$(nproc)}" "$@")
@@ -22,9 +24,9 @@ run_ctest() {  # run_ctest BUILD [ctest args]
 step "build native" bash scripts/build.sh native
 step "test native" run_ctest native
 step "build asan" bash scripts/build.sh asan
-step "test asan+ubsan" env ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 run_ctest asan
+step "test asan+ubsan" run_ctest asan
 step "build tsan" bash scripts/build.sh tsan
-step "test tsan" env TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" run_ctest tsan
+step "test tsan" run_ctest tsan
 
 if [ "$WINE_OK" = 1 ]; then
   step "build win64" bash scripts/build.sh win64
