@@ -258,13 +258,19 @@ const bool gRegistered = [] {
   using talvbench::OursName;
   using talvbench::PeerName;
   RegisterBenchmark(OursName("decim2.23/32768").c_str(), OursDecim)->Unit(benchmark::kMicrosecond);
-  RegisterBenchmark(PeerName("decim2.23/32768", "liquid").c_str(), LiquidDecim)->Unit(benchmark::kMicrosecond);
+  RegisterBenchmark(PeerName("decim2.23/32768", "liquid").c_str(), LiquidDecim)
+      ->Unit(benchmark::kMicrosecond);
   RegisterBenchmark(OursName("chanfilt.189/1024").c_str(), OursChanFilt)->Unit(benchmark::kMicrosecond);
-  RegisterBenchmark(PeerName("chanfilt.189/1024", "liquid").c_str(), LiquidChanFilt)->Unit(benchmark::kMicrosecond);
-  RegisterBenchmark(OursName("nfm.chain/32768").c_str(), OursChains, modNFM, 1)->Unit(benchmark::kMicrosecond);
-  RegisterBenchmark(PeerName("nfm.chain/32768", "liquid").c_str(), LiquidChains, 1)->Unit(benchmark::kMicrosecond);
-  RegisterBenchmark(OursName("nfm.16ch/32768").c_str(), OursChains, modNFM, 16)->Unit(benchmark::kMicrosecond);
-  RegisterBenchmark(PeerName("nfm.16ch/32768", "liquid").c_str(), LiquidChains, 16)->Unit(benchmark::kMicrosecond);
+  RegisterBenchmark(PeerName("chanfilt.189/1024", "liquid").c_str(), LiquidChanFilt)
+      ->Unit(benchmark::kMicrosecond);
+  RegisterBenchmark(OursName("nfm.chain/32768").c_str(), OursChains, modNFM, 1)
+      ->Unit(benchmark::kMicrosecond);
+  RegisterBenchmark(PeerName("nfm.chain/32768", "liquid").c_str(), LiquidChains, 1)
+      ->Unit(benchmark::kMicrosecond);
+  RegisterBenchmark(OursName("nfm.16ch/32768").c_str(), OursChains, modNFM, 16)
+      ->Unit(benchmark::kMicrosecond);
+  RegisterBenchmark(PeerName("nfm.16ch/32768", "liquid").c_str(), LiquidChains, 16)
+      ->Unit(benchmark::kMicrosecond);
   RegisterBenchmark(OursName("nfm.build").c_str(), OursBuild)->Unit(benchmark::kMicrosecond);
   RegisterBenchmark(PeerName("nfm.build", "liquid").c_str(), LiquidBuild)->Unit(benchmark::kMicrosecond);
   RegisterBenchmark("wfm.chain/32768 [ours]", OursChains, modWFM, 1)->Unit(benchmark::kMicrosecond);

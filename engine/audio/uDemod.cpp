@@ -80,8 +80,8 @@ void TChannelDemod::BuildChain() {
 
   const int32_t rate = ClampRound(c, 1, std::numeric_limits<int32_t>::max());
   const int32_t g = Gcd(rate, FAudioRate);
-  const int32_t k = static_cast<int32_t>(
-      std::clamp<double>(std::ceil(5.5 * c / (0.15 * FAudioRate)), 16.0, 512.0));
+  const int32_t k =
+      static_cast<int32_t>(std::clamp<double>(std::ceil(5.5 * c / (0.15 * FAudioRate)), 16.0, 512.0));
   // The resampler's cut-off is a fraction of the lower of its two Nyquist rates. Measured against the
   // audio rate alone, an up-sampling chain (SSB at 16 kHz, AM at 32 kHz into 48 kHz) would cut its
   // audio at a third of the wanted band (1 kHz for SSB instead of 3 kHz).

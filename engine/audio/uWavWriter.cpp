@@ -65,16 +65,14 @@ int16_t TWavWriter::ToSample(float x) {
 }
 
 TWavWriter::TWavWriter(const std::string& fileName, TWavKind kind, int32_t rate, int64_t centreHz)
-    : FFileName(fileName),
-      FKind(kind),
-      FRate(rate),
-      FChannels(kind == wkIq ? 2 : 1),
-      FCentreHz(centreHz) {
+    : FFileName(fileName), FKind(kind), FRate(rate), FChannels(kind == wkIq ? 2 : 1), FCentreHz(centreHz) {
   FStartTime = LocalWavTime();
   if (FFile.Create(fileName)) WriteHeader();
 }
 
-TWavWriter::~TWavWriter() { Close(); }
+TWavWriter::~TWavWriter() {
+  Close();
+}
 
 void TWavWriter::WriteHeader() {
   const uint32_t channels = static_cast<uint32_t>(FChannels);

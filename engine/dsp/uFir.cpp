@@ -18,7 +18,9 @@ inline TVec4 Load4(const float* p) {
   std::memcpy(&v, p, sizeof v);
   return v;
 }
-inline TVec4 Zero4() { return TVec4{0.0f, 0.0f, 0.0f, 0.0f}; }
+inline TVec4 Zero4() {
+  return TVec4{0.0f, 0.0f, 0.0f, 0.0f};
+}
 #else
 struct TVec4 {
   float L[4];
@@ -29,7 +31,9 @@ inline TVec4 Load4(const float* p) {
   std::memcpy(v.L, p, sizeof v.L);
   return v;
 }
-inline TVec4 Zero4() { return TVec4{{0.0f, 0.0f, 0.0f, 0.0f}}; }
+inline TVec4 Zero4() {
+  return TVec4{{0.0f, 0.0f, 0.0f, 0.0f}};
+}
 inline TVec4 operator*(TVec4 a, TVec4 b) {
   for (int i = 0; i < 4; ++i) a.L[i] *= b.L[i];
   return a;
@@ -38,7 +42,9 @@ inline TVec4 operator+(TVec4 a, TVec4 b) {
   for (int i = 0; i < 4; ++i) a.L[i] += b.L[i];
   return a;
 }
-inline TVec4& operator+=(TVec4& a, TVec4 b) { return a = a + b; }
+inline TVec4& operator+=(TVec4& a, TVec4 b) {
+  return a = a + b;
+}
 #endif
 
 // Lane r of the result sums a[k] * b[k] over k < len with k mod 4 = r; len is a multiple of 4. Four
@@ -79,7 +85,9 @@ inline void DotPairs(const float* taps2, const float* x, int32_t n, float& re, f
   }
 }
 
-const float* Floats(const TComplexF* p) { return reinterpret_cast<const float*>(p); }
+const float* Floats(const TComplexF* p) {
+  return reinterpret_cast<const float*>(p);
+}
 
 int64_t Gcd64(int64_t a, int64_t b) {
   a = a < 0 ? -a : a;
@@ -98,7 +106,7 @@ int32_t Gcd(int32_t a, int32_t b) {
   // In 64 bits so that the absolute value of INT32_MIN stays representable.
   const int64_t g = Gcd64(a, b);
   return g > std::numeric_limits<int32_t>::max() ? std::numeric_limits<int32_t>::max()
-                                                  : static_cast<int32_t>(g);
+                                                 : static_cast<int32_t>(g);
 }
 
 double Sinc(double x) {
@@ -140,7 +148,9 @@ void DesignComplexBandPass(double lo, double hi, int32_t n, TSingleArray& tapsRe
   }
 }
 
-void HalfBandTaps(TSingleArray& taps, int32_t n) { DesignLowPass(taps, 0.23, n); }
+void HalfBandTaps(TSingleArray& taps, int32_t n) {
+  DesignLowPass(taps, 0.23, n);
+}
 
 // ---------------------------------------------------------------------------------------------
 // TFirDecim
@@ -287,7 +297,7 @@ int32_t TResampler::MaxOut(int32_t n) const {
   if (n <= 0) return 2;
   const int64_t v = static_cast<int64_t>(n) * FUp / FDown + 2;
   return v > std::numeric_limits<int32_t>::max() ? std::numeric_limits<int32_t>::max()
-                                                  : static_cast<int32_t>(v);
+                                                 : static_cast<int32_t>(v);
 }
 
 int32_t TResampler::Process(const float* input, int32_t n, float* output) {

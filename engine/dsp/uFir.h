@@ -105,7 +105,7 @@ class TResampler {
   int32_t FUp = 1;
   int32_t FDown = 1;
   int32_t FK = 4;
-  TSingleArray FPoly;      // phase-major, each phase's K taps reversed (oldest sample first)
-  TSingleArray FWork;      // the K - 1 samples of history, then the current block
-  int64_t FPosition = 0;   // in units of 1/L of an input sample, from the first sample of the block
+  TSingleArray FPoly;     // phase-major, each phase's K taps reversed (oldest sample first)
+  TSingleArray FWork;     // the K - 1 samples of history, then the current block
+  int64_t FPosition = 0;  // in units of 1/L of an input sample, from the first sample of the block
 };

@@ -7,7 +7,9 @@
 
 namespace plat {
 
-TBinFile::~TBinFile() { Close(); }
+TBinFile::~TBinFile() {
+  Close();
+}
 
 bool TBinFile::Create(const std::string& path) {
   Close();
@@ -18,7 +20,9 @@ bool TBinFile::Create(const std::string& path) {
   return true;
 }
 
-bool TBinFile::IsOpen() const { return FHandle >= 0; }
+bool TBinFile::IsOpen() const {
+  return FHandle >= 0;
+}
 
 size_t TBinFile::Write(const void* data, size_t size) {
   if (FHandle < 0) return 0;
@@ -42,7 +46,9 @@ bool TBinFile::Seek(int64_t pos) {
   return true;
 }
 
-int64_t TBinFile::Position() const { return FHandle >= 0 ? FPos : -1; }
+int64_t TBinFile::Position() const {
+  return FHandle >= 0 ? FPos : -1;
+}
 
 bool TBinFile::Truncate() {
   if (FHandle < 0) return false;

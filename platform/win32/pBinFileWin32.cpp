@@ -5,7 +5,9 @@
 
 namespace plat {
 
-TBinFile::~TBinFile() { Close(); }
+TBinFile::~TBinFile() {
+  Close();
+}
 
 bool TBinFile::Create(const std::string& path) {
   Close();
@@ -17,7 +19,9 @@ bool TBinFile::Create(const std::string& path) {
   return true;
 }
 
-bool TBinFile::IsOpen() const { return FHandle != -1; }
+bool TBinFile::IsOpen() const {
+  return FHandle != -1;
+}
 
 size_t TBinFile::Write(const void* data, size_t size) {
   if (FHandle == -1) return 0;
@@ -47,7 +51,9 @@ bool TBinFile::Seek(int64_t pos) {
   return true;
 }
 
-int64_t TBinFile::Position() const { return FHandle != -1 ? FPos : -1; }
+int64_t TBinFile::Position() const {
+  return FHandle != -1 ? FPos : -1;
+}
 
 bool TBinFile::Truncate() {
   if (FHandle == -1) return false;

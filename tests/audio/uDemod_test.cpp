@@ -78,7 +78,8 @@ TSignal FmTone(double carrierHz, double deviationHz, double toneHz, float amplit
   return [=](int64_t k) {
     const double t = static_cast<double>(k) / Rate;
     const double ph = 2 * Pi * carrierHz * t + deviationHz / toneHz * std::sin(2 * Pi * toneHz * t);
-    return TComplexF{amplitude * static_cast<float>(std::cos(ph)), amplitude * static_cast<float>(std::sin(ph))};
+    return TComplexF{amplitude * static_cast<float>(std::cos(ph)),
+                     amplitude * static_cast<float>(std::sin(ph))};
   };
 }
 
@@ -91,7 +92,9 @@ TSignal AmTone(double carrierHz, double depth, double toneHz) {
   };
 }
 
-TSignal Carrier(double hz, float amplitude) { return FmTone(hz, 0.0, 1.0, amplitude); }
+TSignal Carrier(double hz, float amplitude) {
+  return FmTone(hz, 0.0, 1.0, amplitude);
+}
 
 double MaxAbs(const std::vector<float>& v) {
   double m = 0;
@@ -112,8 +115,8 @@ TEST(DemodChain, WorkedValuesAt2048kIn48kOut) {
     int32_t Taps;
     int32_t L, M, K;
   } const cases[] = {
-      {modNFM, 5, 64000, 189, 3, 4, 49},  {modWFM, 2, 512000, 73, 3, 32, 392},
-      {modAM, 6, 32000, 147, 3, 2, 25},   {modLSB, 7, 16000, 221, 3, 1, 16},
+      {modNFM, 5, 64000, 189, 3, 4, 49}, {modWFM, 2, 512000, 73, 3, 32, 392},
+      {modAM, 6, 32000, 147, 3, 2, 25},  {modLSB, 7, 16000, 221, 3, 1, 16},
       {modUSB, 7, 16000, 221, 3, 1, 16},
   };
   for (const auto& c : cases) {
@@ -162,7 +165,8 @@ TEST(DemodChain, AwkwardRateBuildsABoundedResampler) {
   // 10 blocks of 60000 samples: one second of input gives one second of audio (within the rate error
   // of the bounded ratio and the filter delay).
   TComplexFArray x(60000);
-  for (size_t k = 0; k < x.size(); ++k) x[k] = {0.2f * static_cast<float>(std::cos(0.3 * k)), 0.2f * static_cast<float>(std::sin(0.3 * k))};
+  for (size_t k = 0; k < x.size(); ++k)
+    x[k] = {0.2f * static_cast<float>(std::cos(0.3 * k)), 0.2f * static_cast<float>(std::sin(0.3 * k))};
   int64_t total = 0;
   for (int i = 0; i < 10; ++i) {
     const float* out = nullptr;
@@ -206,7 +210,8 @@ TEST(DemodChain, WithTheGainHeldAudioDoesNotDependOnBlockSizes) {
   constexpr int32_t Prime = 65536;
   for (TModulation mode : {modNFM, modWFM, modAM, modLSB, modUSB}) {
     SCOPED_TRACE(ModulationName(mode));
-    TChannelDemod whole(Rate, Centre, Centre + Offset, mode, 48000), pieces(Rate, Centre, Centre + Offset, mode, 48000);
+    TChannelDemod whole(Rate, Centre, Centre + Offset, mode, 48000),
+        pieces(Rate, Centre, Centre + Offset, mode, 48000);
     whole.HoldAgc = pieces.HoldAgc = true;
     const float* out = nullptr;
     int32_t count = 0;
@@ -341,7 +346,12 @@ TEST(DemodModes, UpSamplingChainsKeepTheirWholeAudioBand) {
 
 TEST(DemodAgc, SilenceKeepsTheGainAndGivesZeros) {
   TChannelDemod dm(Rate, Centre, Centre + Offset, modAM, 48000);
-  const auto audio = Demodulate(dm, [](int64_t) { return TComplexF{0, 0}; }, 0.1);
+  const auto audio = Demodulate(
+      dm,
+      [](int64_t) {
+        return TComplexF{0, 0};
+      },
+      0.1);
   ASSERT_FALSE(audio.empty());
   EXPECT_EQ(MaxAbs(audio), 0.0);
   EXPECT_EQ(dm.Gain(), 1.0f);
@@ -384,7 +394,12 @@ TEST(DemodAgc, OutputNeverLeavesPlusMinus098) {
   std::normal_distribution<float> g(0.0f, 300.0f);
   for (TModulation mode : {modNFM, modWFM, modAM, modLSB, modUSB}) {
     TChannelDemod dm(Rate, Centre, Centre + Offset, mode, 48000);
-    const auto audio = Demodulate(dm, [&](int64_t) { return TComplexF{g(rng), g(rng)}; }, 0.2);
+    const auto audio = Demodulate(
+        dm,
+        [&](int64_t) {
+          return TComplexF{g(rng), g(rng)};
+        },
+        0.2);
     ASSERT_FALSE(audio.empty());
     EXPECT_LE(MaxAbs(audio), 0.98) << ModulationName(mode);
   }

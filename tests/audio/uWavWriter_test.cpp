@@ -21,8 +21,12 @@ using testsupport::TTempDir;
 uint32_t U16(const std::string& b, size_t at) {
   return static_cast<uint8_t>(b[at]) | static_cast<uint32_t>(static_cast<uint8_t>(b[at + 1])) << 8;
 }
-uint32_t U32(const std::string& b, size_t at) { return U16(b, at) | U16(b, at + 2) << 16; }
-int16_t S16(const std::string& b, size_t at) { return static_cast<int16_t>(U16(b, at)); }
+uint32_t U32(const std::string& b, size_t at) {
+  return U16(b, at) | U16(b, at + 2) << 16;
+}
+int16_t S16(const std::string& b, size_t at) {
+  return static_cast<int16_t>(U16(b, at));
+}
 
 // The fields every file shares, for channels 1 (audio) or 2 (I/Q).
 void ExpectCommonHeader(const std::string& b, uint32_t channels, uint32_t rate) {
@@ -146,7 +150,7 @@ TEST(WavLayout, SecondsCountTheSampleData) {
 
 TEST(WavLayout, AuxiBodyHoldsTimesCentreAndRate) {
   TTempDir dir;
-  const std::string f = dir.File("aux.wav");
+  const std::string f = dir.File("iq_with_auxi.wav");  // not "aux.wav": AUX is a Windows device name
   TComplexFArray iq(100);
   int64_t centre = 5000000000ll + 123;  // beyond 32 bits: the low 32 bits are kept
   {
@@ -289,19 +293,21 @@ TEST(WavFailures, CreationFailureLeavesAClosedWriterAndNoFile) {
 }
 
 TEST(WavFailures, FailedWritesAreNotCounted) {
+  // A device that takes no byte: Linux's /dev/full, which Wine shows as Z:\dev\full.
 #if defined(_WIN32)
-  GTEST_SKIP() << "needs a device that refuses every write (/dev/full), a Linux file";
+  const std::string full = "Z:\\dev\\full";
 #else
+  const std::string full = "/dev/full";
+#endif
   std::vector<float> s(48000, 0.5f);
-  TWavWriter w("/dev/full", wkAudio, 48000, 0);
-  if (!w.IsOpen()) GTEST_SKIP() << "/dev/full cannot be opened here";
+  TWavWriter w(full, wkAudio, 48000, 0);
+  if (!w.IsOpen()) GTEST_SKIP() << full << " cannot be opened here (not Linux, not Wine)";
   w.WriteMono(s.data(), 48000);
   w.Finish();
   // Nothing reached the device: the writer must not claim a second of audio.
   EXPECT_EQ(w.BytesWritten(), 0);
   EXPECT_EQ(w.Seconds(), 0.0);
   EXPECT_TRUE(w.WriteFailed());
-#endif
 }
 
 // ---------------------------------------------------------------------------------------------

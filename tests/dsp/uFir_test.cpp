@@ -234,7 +234,8 @@ TEST(FirComplexBp, MatchesTheDirectComplexSumAndSplitsExactly) {
   TFirComplexBp whole(re, im), pieces(re, im);
   TComplexFArray a(1000), b(1000);
   ASSERT_EQ(whole.Process(x.data(), 1000, a.data()), 1000);
-  for (int32_t off = 0; off < 1000; off += 13) pieces.Process(x.data() + off, std::min(13, 1000 - off), b.data() + off);
+  for (int32_t off = 0; off < 1000; off += 13)
+    pieces.Process(x.data() + off, std::min(13, 1000 - off), b.data() + off);
   EXPECT_TRUE(SameBits(a, b));
   for (int32_t k = 0; k < 1000; k += 37) {
     double sr = 0, si = 0;
@@ -251,7 +252,8 @@ TEST(FirComplexBp, UpperSideBandPassesPositiveAndRejectsNegativeFrequencies) {
   const double c = 16000.0;  // the SSB stage rate at 2.048 MS/s
   TSingleArray re, im;
   DesignComplexBandPass(300.0 / c, 3000.0 / c, 220, re, im);
-  for (double hz : {500.0, 1000.0, 1650.0, 2500.0, 2800.0}) EXPECT_NEAR(BandPassGainDb(re, im, hz / c), 0.0, 0.5) << hz;
+  for (double hz : {500.0, 1000.0, 1650.0, 2500.0, 2800.0})
+    EXPECT_NEAR(BandPassGainDb(re, im, hz / c), 0.0, 0.5) << hz;
   for (double hz : {-300.0, -500.0, -1000.0, -1650.0, -2500.0, -3000.0})
     EXPECT_LT(BandPassGainDb(re, im, hz / c), -60.0) << hz;
 }
