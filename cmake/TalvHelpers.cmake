@@ -36,6 +36,11 @@ function(talv_test name folder lib)
   endif()
   add_executable(${name} ${sources})
   target_link_libraries(${name} PRIVATE ${lib} talv_testsupport GTest::gtest_main)
-  gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120
-                       PROPERTIES TIMEOUT 300 LABELS ${folder})
+  set(props TIMEOUT 300 LABELS ${folder})
+  if(WIN32 AND folder STREQUAL "audio")
+    # Wine's sound driver refuses a device opened by two processes at the same moment: the audio
+    # tests, which open the real wave output, take turns.
+    list(APPEND props RESOURCE_LOCK wave_device)
+  endif()
+  gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120 PROPERTIES ${props})
 endfunction()
