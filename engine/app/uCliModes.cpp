@@ -121,7 +121,8 @@ void RunList() {
     return;
   }
   for (const TSdrDeviceInfo& d : devices)
-    PrintFmt("DEVICE\t%d\t%s\t%s\t%s", d.Index, SdrKindName(d.Kind).c_str(), d.Name.c_str(), d.Serial.c_str());
+    PrintFmt("DEVICE\t%d\t%s\t%s\t%s", d.Index, SdrKindName(d.Kind).c_str(), d.Name.c_str(),
+             d.Serial.c_str());
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -171,7 +172,8 @@ TIqStats MeasureIq(const uint8_t* bytes, int32_t pairs, bool samplesSigned) {
 }
 
 std::string IqVerdict(const TIqStats& st) {
-  if (std::fabs(st.Correlation) > 0.2) return "# I and Q are correlated - the stream is not proper quadrature";
+  if (std::fabs(st.Correlation) > 0.2)
+    return "# I and Q are correlated - the stream is not proper quadrature";
   if (std::fabs(st.ImbalanceDb) > 1.0) return "# channel levels differ - amplitude imbalance";
   return "# I/Q look healthy";
 }
@@ -234,7 +236,8 @@ void RunIqStat() {
 
 bool HopProgress(int32_t hopIndex, int32_t hopCount, int64_t centerHz, double noiseDb, void* userData) {
   if (userData != nullptr)
-    PrintFmt("# hop %d/%d  %s  noise %.1f dBFS", hopIndex + 1, hopCount, FormatMHz(centerHz).c_str(), noiseDb);
+    PrintFmt("# hop %d/%d  %s  noise %.1f dBFS", hopIndex + 1, hopCount, FormatMHz(centerHz).c_str(),
+             noiseDb);
   return !StopRequested.load();
 }
 

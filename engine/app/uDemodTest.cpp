@@ -390,7 +390,8 @@ bool TestLiveRecording(const std::string& root, plat::IClock& clock) {
     }
   }
   if (files.size() != 1) {
-    PrintFmt("# FAIL expected exactly one file in %s, found %d", folder.c_str(), static_cast<int>(files.size()));
+    PrintFmt("# FAIL expected exactly one file in %s, found %d", folder.c_str(),
+             static_cast<int>(files.size()));
     ok = false;
   }
   return ok;
@@ -441,8 +442,8 @@ void RunRecordSelfTest(plat::IClock& clock) {
     std::atomic<bool> playAll{true};
     runner->PlayAllRef = &playAll;
     SetLevelLanes({channel});
-    const TDwellResult result =
-        runner->Run(145000000, 144000000, 146000000, TChannelHitArray{}, 6000, nullptr, RecordBlockHook, nullptr);
+    const TDwellResult result = runner->Run(145000000, 144000000, 146000000, TChannelHitArray{}, 6000,
+                                            nullptr, RecordBlockHook, nullptr);
     PrintFmt("# dwell finished, result %d", static_cast<int>(result));
     if (!runner->ErrorText().empty()) plat::WriteConsoleLine("# dwell error: " + runner->ErrorText());
 
@@ -453,7 +454,8 @@ void RunRecordSelfTest(plat::IClock& clock) {
           "# FAIL play-all fed no envelope samples - the multi-channel view would show empty strips");
       ok = false;
     } else if (gRecord.LaneKey != channel) {
-      PrintFmt("# FAIL lane is %s, expected %s", FormatMHz(gRecord.LaneKey).c_str(), FormatMHz(channel).c_str());
+      PrintFmt("# FAIL lane is %s, expected %s", FormatMHz(gRecord.LaneKey).c_str(),
+               FormatMHz(channel).c_str());
       ok = false;
     }
   }  // the runner is freed here
@@ -485,9 +487,10 @@ void RunRecordSelfTest(plat::IClock& clock) {
     ok = false;
   } else {
     const double total = static_cast<double>(sizes - 44 * static_cast<int64_t>(files.size())) * 0.5 / 48000.0;
-    const double onTime = gRecord.StopAfter > 0 ? gRecord.StopAfter * 32768.0 / 2048000.0
-                                                 : (6000 - cfg.HangTimeMs) / 1000.0;
-    PrintFmt("# %d file(s), %.2f s total, signal was on for %.2f s", static_cast<int>(files.size()), total, onTime);
+    const double onTime =
+        gRecord.StopAfter > 0 ? gRecord.StopAfter * 32768.0 / 2048000.0 : (6000 - cfg.HangTimeMs) / 1000.0;
+    PrintFmt("# %d file(s), %.2f s total, signal was on for %.2f s", static_cast<int>(files.size()), total,
+             onTime);
     if (total < 0.8 * onTime) {
       plat::WriteConsoleLine("# FAIL recording is shorter than the transmission");
       ok = false;

@@ -36,7 +36,8 @@ bool TestDemodTone(const char* name, TModulation modulation, double toneHz, doub
 // The strongest of bins 1..4095 of an 8192-point Hann-windowed FFT of the first 8192 samples (fewer
 // are padded with zeros), as bin x sampleRate / 8192 Hz. power, when given, receives the power of
 // bins 0..4095.
-double MeasureTone(const float* samples, int32_t count, double sampleRate, std::vector<double>* power = nullptr);
+double MeasureTone(const float* samples, int32_t count, double sampleRate,
+                   std::vector<double>* power = nullptr);
 
 // Tone and RMS of a 16-bit mono WAV (44-byte header assumed), the tone over the middle 8192 samples.
 // False, with both outputs 0, when the file cannot be read or holds 8192 samples or fewer.

@@ -127,7 +127,8 @@ void ClearCollected() {
 
 void AddCollected(int64_t hz) {
   std::lock_guard<std::mutex> guard(gCollected.Lock);
-  if (std::find(gCollected.Hz.begin(), gCollected.Hz.end(), hz) == gCollected.Hz.end()) gCollected.Hz.push_back(hz);
+  if (std::find(gCollected.Hz.begin(), gCollected.Hz.end(), hz) == gCollected.Hz.end())
+    gCollected.Hz.push_back(hz);
 }
 
 void AddCollectedHits(const TChannelHitArray& hits, void*) {
@@ -205,7 +206,8 @@ bool RunDwellPath() {
     hit.PeakHz = kCarrierHz;
     hit.SnrDb = 40.0;
     hit.HopCenterHz = kCentreHz;
-    runner.Run(kCentreHz, 140000000, 144000000, TChannelHitArray{hit}, 3000, AddCollectedHits, nullptr, nullptr);
+    runner.Run(kCentreHz, 140000000, 144000000, TChannelHitArray{hit}, 3000, AddCollectedHits, nullptr,
+               nullptr);
   }
   return JudgePath("dwell   ", true);
 }

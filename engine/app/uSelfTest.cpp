@@ -44,8 +44,8 @@ std::shared_ptr<TSimDevice> NewSim(double noiseDb, const std::vector<TCarrier>& 
 }
 
 // Scan settings of a scenario: the defaults with these values, 4096 bins and no settle time.
-TScanSettings SceneSettings(int64_t startHz, int64_t stopHz, double rate, int32_t averages, double thresholdDb,
-                            int64_t gridHz, double gainDb) {
+TScanSettings SceneSettings(int64_t startHz, int64_t stopHz, double rate, int32_t averages,
+                            double thresholdDb, int64_t gridHz, double gainDb) {
   TScanSettings s;
   DefaultScanSettings(s);
   s.StartHz = startHz;
@@ -110,7 +110,8 @@ bool MirrorSweep(plat::IClock& clock, double gainDb, int& count, bool& mirror, d
 int MergeSweep(plat::IClock& clock, bool merge, int64_t& strongestHz, double& strongestSnr) {
   strongestHz = 0;
   strongestSnr = -999;
-  auto sim = NewSim(-55, {{145000000, -6}, {144980000, -36}, {144960000, -38}, {145020000, -36}, {145040000, -38}});
+  auto sim =
+      NewSim(-55, {{145000000, -6}, {144980000, -36}, {144960000, -38}, {145020000, -36}, {145040000, -38}});
   TScanner scanner(sim, clock);
   TScanSettings s = SceneSettings(144600000, 145800000, 2048000, 4, 12, 5000, 0);
   s.Merge = merge;
@@ -193,9 +194,9 @@ bool TestHackRfGain() {
     int32_t In, Want;
   };
   const TClampCase clamps[] = {
-      {"lna 0", ClampLnaGain, 0, 0},   {"lna 7", ClampLnaGain, 7, 0},     {"lna 8", ClampLnaGain, 8, 8},
-      {"lna 15", ClampLnaGain, 15, 8}, {"lna 40", ClampLnaGain, 40, 40},  {"lna 99", ClampLnaGain, 99, 40},
-      {"lna -5", ClampLnaGain, -5, 0}, {"vga 1", ClampVgaGain, 1, 0},     {"vga 21", ClampVgaGain, 21, 20},
+      {"lna 0", ClampLnaGain, 0, 0},    {"lna 7", ClampLnaGain, 7, 0},    {"lna 8", ClampLnaGain, 8, 8},
+      {"lna 15", ClampLnaGain, 15, 8},  {"lna 40", ClampLnaGain, 40, 40}, {"lna 99", ClampLnaGain, 99, 40},
+      {"lna -5", ClampLnaGain, -5, 0},  {"vga 1", ClampVgaGain, 1, 0},    {"vga 21", ClampVgaGain, 21, 20},
       {"vga 62", ClampVgaGain, 62, 62}, {"vga 99", ClampVgaGain, 99, 62},
   };
   for (const TClampCase& c : clamps) {
@@ -241,7 +242,8 @@ bool TestDcOffset(plat::IClock& clock) {
     std::sort(sorted.begin(), sorted.end());
     const double floor = sorted[count / 2];
     const double excess = centre - floor;
-    PrintFmt("# OK   dc: sweep %d centre bin %.1f dB, floor %.1f dB, excess %.1f dB", sweep, centre, floor, excess);
+    PrintFmt("# OK   dc: sweep %d centre bin %.1f dB, floor %.1f dB, excess %.1f dB", sweep, centre, floor,
+             excess);
     worst = std::max(worst, excess);
   }
   if (worst > 20) {
@@ -297,8 +299,8 @@ bool TestAgc(plat::IClock& clock) {
     ok = false;
   }
   if (ok)
-    PrintFmt("# OK   agc: quiet -> %d dB (rms %.3f), loud -> %d dB (peak %.3f)", quietGain, quietRms, loudGain,
-             loudPeak);
+    PrintFmt("# OK   agc: quiet -> %d dB (rms %.3f), loud -> %d dB (peak %.3f)", quietGain, quietRms,
+             loudGain, loudPeak);
   return ok;
 }
 
@@ -334,9 +336,10 @@ bool TestMirror(plat::IClock& clock) {
   if (!MirrorSweep(clock, -1, autoCount, autoMirror, autoSnr)) return false;
   bool ok = true;
   if (!fixedMirror) {
-    PrintFmt("# FAIL mirror: gain 0 dB produced no mirror at all (%d channel(s)) - the test signal no longer "
-             "reproduces the fault",
-             fixedCount);
+    PrintFmt(
+        "# FAIL mirror: gain 0 dB produced no mirror at all (%d channel(s)) - the test signal no longer "
+        "reproduces the fault",
+        fixedCount);
     ok = false;
   }
   if (autoMirror) {
@@ -403,7 +406,9 @@ bool TestReceiver(plat::IClock& clock) {
                            " reported - the gain control settled but the level is still wrong");
     ok = false;
   }
-  if (ok) PrintFmt("# OK   receiver: %s, noise %.1f dB, %d round(s) to settle", MHz(142950000).c_str(), floor, rounds);
+  if (ok)
+    PrintFmt("# OK   receiver: %s, noise %.1f dB, %d round(s) to settle", MHz(142950000).c_str(), floor,
+             rounds);
   return ok;
 }
 
@@ -425,8 +430,8 @@ bool TestLevel(plat::IClock& clock) {
     ok = false;
   }
   if (ok)
-    PrintFmt("# OK   level: fixed gain classifies quiet/good/loud correctly (%d/%d/%d)", static_cast<int>(quiet),
-             static_cast<int>(good), static_cast<int>(loud));
+    PrintFmt("# OK   level: fixed gain classifies quiet/good/loud correctly (%d/%d/%d)",
+             static_cast<int>(quiet), static_cast<int>(good), static_cast<int>(loud));
   return ok;
 }
 
@@ -434,9 +439,11 @@ bool TestGhost(plat::IClock& clock) {
   auto sim = NewSim(-70, {{142950000, -20}});
   sim->SettleSamples = 2000;
   TScanner scanner(sim, clock);
-  if (!Configure("ghost", scanner, SceneSettings(141000000, 145000000, 2048000, 8, 40, 5000, 0))) return false;
+  if (!Configure("ghost", scanner, SceneSettings(141000000, 145000000, 2048000, 8, 40, 5000, 0)))
+    return false;
   if (scanner.HopCount() < 2) {
-    plat::WriteConsoleLine("# FAIL ghost: test needs at least 2 hops, got " + std::to_string(scanner.HopCount()));
+    plat::WriteConsoleLine("# FAIL ghost: test needs at least 2 hops, got " +
+                           std::to_string(scanner.HopCount()));
     return false;
   }
   TChannelHitArray hits;
@@ -461,7 +468,8 @@ bool TestGhost(plat::IClock& clock) {
 bool TestRange(plat::IClock& clock) {
   auto sim = NewSim(-70, {{141600000, -20}, {144500000, -15}});
   TScanner scanner(sim, clock);
-  if (!Configure("range", scanner, SceneSettings(141000000, 143000000, 4096000, 8, 40, 5000, 0))) return false;
+  if (!Configure("range", scanner, SceneSettings(141000000, 143000000, 4096000, 8, 40, 5000, 0)))
+    return false;
   TChannelHitArray hits;
   if (!Sweep("range", scanner, hits)) return false;
   bool ok = true;
@@ -474,14 +482,16 @@ bool TestRange(plat::IClock& clock) {
                            " reported despite being outside Start..Stop");
     ok = false;
   }
-  if (ok) PrintFmt("# OK   range: %s in, %s correctly dropped", MHz(141600000).c_str(), MHz(144500000).c_str());
+  if (ok)
+    PrintFmt("# OK   range: %s in, %s correctly dropped", MHz(141600000).c_str(), MHz(144500000).c_str());
   return ok;
 }
 
 bool TestSettle(plat::IClock& clock) {
   auto sim = NewSim(-45, {{142950000, -40}});
   TScanner scanner(sim, clock);
-  if (!Configure("settle", scanner, SceneSettings(141000000, 145000000, 2048000, 4, 12, 5000, -1))) return false;
+  if (!Configure("settle", scanner, SceneSettings(141000000, 145000000, 2048000, 4, 12, 5000, -1)))
+    return false;
   TChannelHitArray hits;
   for (int sweep = 1; sweep <= 10; ++sweep) {
     if (!Sweep("settle", scanner, hits)) return false;
@@ -529,7 +539,8 @@ void RunSelfTest(plat::IClock& clock) {
   int64_t worstPeakError = 0;
   for (int64_t tone : tones) {
     const int64_t channel = RoundToStep(tone, s.GridHz);
-    const auto hit = std::find_if(hits.begin(), hits.end(), [&](const TChannelHit& h) { return h.ChannelHz == channel; });
+    const auto hit =
+        std::find_if(hits.begin(), hits.end(), [&](const TChannelHit& h) { return h.ChannelHz == channel; });
     if (hit == hits.end()) {
       PrintFmt("# FAIL tone %s not detected on channel %s", MHz(tone).c_str(), MHz(channel).c_str());
       ok = false;
@@ -541,7 +552,8 @@ void RunSelfTest(plat::IClock& clock) {
     PrintFmt("# OK   %s  snr %.1f dB  peak error %lld Hz", MHz(channel).c_str(), hit->SnrDb,
              static_cast<long long>(peakError));
   }
-  if (hits.size() > 3) PrintFmt("# WARN %d extra detection(s) - noise or spectral leakage", static_cast<int>(hits.size()) - 3);
+  if (hits.size() > 3)
+    PrintFmt("# WARN %d extra detection(s) - noise or spectral leakage", static_cast<int>(hits.size()) - 3);
 
   // The spectrum tap holds what the sweep's last hop published.
   TSpecFrame frame;
@@ -557,8 +569,8 @@ void RunSelfTest(plat::IClock& clock) {
         ok = false;
       }
     }
-    PrintFmt("# OK   spectrum tap: %d bin(s), %d mark(s) on the last hop", static_cast<int>(frame.Bins.size()),
-             static_cast<int>(frame.Hits.size()));
+    PrintFmt("# OK   spectrum tap: %d bin(s), %d mark(s) on the last hop",
+             static_cast<int>(frame.Bins.size()), static_cast<int>(frame.Hits.size()));
     const int64_t offChannel = RoundToStep(tones[2], s.GridHz);
     const auto mark = std::find_if(frame.Hits.begin(), frame.Hits.end(),
                                    [&](const TChannelHit& h) { return h.ChannelHz == offChannel; });
@@ -587,8 +599,8 @@ void RunSelfTest(plat::IClock& clock) {
         lo = std::min(lo, static_cast<double>(b));
         hi = std::max(hi, static_cast<double>(b));
       }
-      PrintFmt("# OK   cropped view: %d bin(s), %s .. %s, %.0f .. %.0f dB", static_cast<int>(crop.Bins.size()),
-               MHz(crop.LoHz).c_str(), MHz(crop.HiHz).c_str(), lo, hi);
+      PrintFmt("# OK   cropped view: %d bin(s), %s .. %s, %.0f .. %.0f dB",
+               static_cast<int>(crop.Bins.size()), MHz(crop.LoHz).c_str(), MHz(crop.HiHz).c_str(), lo, hi);
       if (hi - lo < 20) {
         plat::WriteConsoleLine("# FAIL cropped view is flat - the signal is not in it");
         ok = false;
@@ -604,9 +616,9 @@ void RunSelfTest(plat::IClock& clock) {
   sim.reset();
 
   // Every scenario runs whatever the earlier ones gave.
-  const bool scenarios[] = {TestHackRfGain(),   TestDcOffset(clock), TestRing(),         TestAgc(clock),
-                            TestMerge(clock),   TestMirror(clock),   TestReceiver(clock), TestLevel(clock),
-                            TestGhost(clock),   TestRange(clock),    TestSettle(clock)};
+  const bool scenarios[] = {TestHackRfGain(), TestDcOffset(clock), TestRing(),          TestAgc(clock),
+                            TestMerge(clock), TestMirror(clock),   TestReceiver(clock), TestLevel(clock),
+                            TestGhost(clock), TestRange(clock),    TestSettle(clock)};
   for (bool passed : scenarios) ok = ok && passed;
 
   if (ok)

@@ -146,7 +146,7 @@ TEST(ReceiverOptions, EveryNameOfAReceiverKindIsUnderstood) {
   struct TCase {
     const char* Arg;
     const char* Type;
-  } cases[] = {{nullptr, "rtlsdr"},          {"--sdr=rtl", "rtlsdr"},  {"--sdr=RTL-SDR", "rtlsdr"},
+  } cases[] = {{nullptr, "rtlsdr"},          {"--sdr=rtl", "rtlsdr"},    {"--sdr=RTL-SDR", "rtlsdr"},
                {"--sdr=nooelec", "rtlsdr"},  {"--sdr=hackrf", "hackrf"}, {"--sdr=Hack-RF", "hackrf"},
                {"--sdr= hackrf ", "hackrf"}, {"--sdr=airspy", "rtlsdr"}};
   for (const TCase& c : cases) {
@@ -158,7 +158,8 @@ TEST(ReceiverOptions, EveryNameOfAReceiverKindIsUnderstood) {
     ApplyReceiverOptions(cfg);
     EXPECT_EQ(cfg.DeviceType, c.Type) << (c.Arg ? c.Arg : "(none)");
   }
-  SetProgramArgs({"x", "--device=2", "--serial=AbC1", "--gain=33.5", "--lna=24", "--vga=30", "--amp", "--BIAS"});
+  SetProgramArgs(
+      {"x", "--device=2", "--serial=AbC1", "--gain=33.5", "--lna=24", "--vga=30", "--amp", "--BIAS"});
   TTalvConfig cfg;
   ConfigDefaults(cfg);
   ApplyReceiverOptions(cfg);
@@ -249,12 +250,12 @@ TEST(HitLines, TabSeparatedFiveFieldsThenTheCount) {
   PrintHits(hits, false);
   PrintHits({}, false);
   PrintHits(hits, true);
-  EXPECT_EQ(SplitLines(::testing::internal::GetCapturedStdout()),
-            (std::vector<std::string>{"HIT\t145000000\t145000123\t20.5\t-30.0\t-50.5",
-                                      "HIT\t7000000000\t6999999999\t3.3\t-0.0\t-3.3", "# 2 channel(s) above threshold",
-                                      "# 0 channel(s) above threshold",
-                                      "HIT\t145000000\t145000123\t20.5\t-30.0\t-50.5",
-                                      "HIT\t7000000000\t6999999999\t3.3\t-0.0\t-3.3"}));
+  EXPECT_EQ(
+      SplitLines(::testing::internal::GetCapturedStdout()),
+      (std::vector<std::string>{
+          "HIT\t145000000\t145000123\t20.5\t-30.0\t-50.5", "HIT\t7000000000\t6999999999\t3.3\t-0.0\t-3.3",
+          "# 2 channel(s) above threshold", "# 0 channel(s) above threshold",
+          "HIT\t145000000\t145000123\t20.5\t-30.0\t-50.5", "HIT\t7000000000\t6999999999\t3.3\t-0.0\t-3.3"}));
 }
 
 TEST(HitLines, HopProgressPrintsOnlyWithUserDataAndStopsOnTheStopFlag) {
@@ -276,12 +277,15 @@ TEST(HitLines, HopProgressPrintsOnlyWithUserDataAndStopsOnTheStopFlag) {
 TEST(IqStatMode, NoiseOfTheSimulatorLooksHealthy) {
   auto sim = Scene(-30, {});
   TOverride hold(sim);
-  const TModeRun r = RunMode(RunIqStat, {"--iqstat", "--samples=1000", "--settle=0", "--freq=100M", "--rate=1M"});
+  const TModeRun r =
+      RunMode(RunIqStat, {"--iqstat", "--samples=1000", "--settle=0", "--freq=100M", "--rate=1M"});
   EXPECT_EQ(r.ExitCode, 0);
   ASSERT_EQ(r.Lines.size(), 5u);
   EXPECT_EQ(r.Lines[0], "# Test at 1000000 S/s, 1000 samples");
-  EXPECT_TRUE(std::regex_match(r.Lines[1], std::regex(R"(IQ\tmeanI -?0\.\d{5}\tmeanQ -?0\.\d{5})"))) << r.Lines[1];
-  EXPECT_TRUE(std::regex_match(r.Lines[2], std::regex(R"(IQ\trmsI  0\.\d{5}\trmsQ  0\.\d{5}\timbalance -?\d\.\d\d dB)")))
+  EXPECT_TRUE(std::regex_match(r.Lines[1], std::regex(R"(IQ\tmeanI -?0\.\d{5}\tmeanQ -?0\.\d{5})")))
+      << r.Lines[1];
+  EXPECT_TRUE(std::regex_match(r.Lines[2],
+                               std::regex(R"(IQ\trmsI  0\.\d{5}\trmsQ  0\.\d{5}\timbalance -?\d\.\d\d dB)")))
       << r.Lines[2];
   EXPECT_TRUE(std::regex_match(r.Lines[3], std::regex(R"(IQ\tcorrelation -?0\.\d{4})"))) << r.Lines[3];
   EXPECT_EQ(r.Lines[4], "# I/Q look healthy");
@@ -293,8 +297,11 @@ TEST(IqStatMode, SampleCountIsBroughtIntoRange) {
   struct TCase {
     const char* Arg;
     int32_t Bytes;
-  } cases[] = {{"--samples=0", 2}, {"--samples=-5", 2}, {"--samples=1000", 2000},
-               {"--samples=99999999999", 2 * MaxIqStatSamples}, {"--samples=lots", 2 * 262144}};
+  } cases[] = {{"--samples=0", 2},
+               {"--samples=-5", 2},
+               {"--samples=1000", 2000},
+               {"--samples=99999999999", 2 * MaxIqStatSamples},
+               {"--samples=lots", 2 * 262144}};
   for (const TCase& c : cases) {
     auto fake = std::make_shared<TFakeSdrDevice>();
     TOverride hold(fake);
@@ -371,9 +378,11 @@ TEST(ScanMode, HeadersHopsSweepsAndHitsInOrder) {
   for (int sweep = 0; sweep < 2; ++sweep) {
     const size_t at = 4 + static_cast<size_t>(sweep) * 6;
     EXPECT_TRUE(StartsWith(r.Lines[at], "# hop 1/2  ")) << r.Lines[at];
-    EXPECT_TRUE(std::regex_match(r.Lines[at + 1], std::regex(R"(# hop 2/2  14\d\.\d{6} MHz  noise -\d+\.\d dBFS)")))
+    EXPECT_TRUE(
+        std::regex_match(r.Lines[at + 1], std::regex(R"(# hop 2/2  14\d\.\d{6} MHz  noise -\d+\.\d dBFS)")))
         << r.Lines[at + 1];
-    EXPECT_TRUE(std::regex_match(r.Lines[at + 2], std::regex("# sweep " + std::to_string(sweep + 1) + R"( took \d+ ms)")))
+    EXPECT_TRUE(std::regex_match(r.Lines[at + 2],
+                                 std::regex("# sweep " + std::to_string(sweep + 1) + R"( took \d+ ms)")))
         << r.Lines[at + 2];
     EXPECT_TRUE(StartsWith(r.Lines[at + 3], "HIT\t144312500\t"));
     EXPECT_TRUE(StartsWith(r.Lines[at + 4], "HIT\t145187500\t"));
@@ -438,7 +447,8 @@ TEST_F(LiveMode, ATimedRunPlaysAndEndsWithExitCode0) {
   EXPECT_EQ(r.ExitCode, 0);
   ASSERT_EQ(r.Lines.size(), 4u);
   EXPECT_TRUE(std::regex_match(r.Lines[0], std::regex(R"(# audio output devices: \d+)"))) << r.Lines[0];
-  EXPECT_TRUE(std::regex_match(r.Lines[1], std::regex(R"(# playing 145\.000000 MHz \(AM\) via centre \d+\.\d{6} MHz on Test)")))
+  EXPECT_TRUE(std::regex_match(
+      r.Lines[1], std::regex(R"(# playing 145\.000000 MHz \(AM\) via centre \d+\.\d{6} MHz on Test)")))
       << r.Lines[1];
   EXPECT_EQ(r.Lines[2], "# stopping after 1 s");
   EXPECT_TRUE(std::regex_match(r.Lines[3], std::regex(R"(# [1-9]\d* blocks played)"))) << r.Lines[3];
@@ -565,7 +575,8 @@ TEST(CliProcess, StandInReceiversAreListedAndTheirStreamJudged) {
   for (size_t i = 0; i < counter.size(); ++i) counter[i] = static_cast<uint8_t>(i);
   const TIqStats st = MeasureIq(counter.data(), 1000, false);
   EXPECT_EQ(lines[1], StrFmt("IQ\tmeanI %.5f\tmeanQ %.5f", st.MeanI, st.MeanQ));
-  EXPECT_EQ(lines[2], StrFmt("IQ\trmsI  %.5f\trmsQ  %.5f\timbalance %.2f dB", st.RmsI, st.RmsQ, st.ImbalanceDb));
+  EXPECT_EQ(lines[2],
+            StrFmt("IQ\trmsI  %.5f\trmsQ  %.5f\timbalance %.2f dB", st.RmsI, st.RmsQ, st.ImbalanceDb));
   EXPECT_EQ(lines[3], StrFmt("IQ\tcorrelation %.4f", st.Correlation));
   EXPECT_EQ(lines[4], "# I and Q are correlated - the stream is not proper quadrature");
 }

@@ -29,7 +29,8 @@ bool StartsWith(const std::string& s, const std::string& prefix) {
 
 std::vector<float> Sine(double hz, double amplitude, int n) {
   std::vector<float> x(static_cast<size_t>(n));
-  for (int i = 0; i < n; ++i) x[static_cast<size_t>(i)] = static_cast<float>(amplitude * std::sin(2 * kPi * hz * i / 48000));
+  for (int i = 0; i < n; ++i)
+    x[static_cast<size_t>(i)] = static_cast<float>(amplitude * std::sin(2 * kPi * hz * i / 48000));
   return x;
 }
 
@@ -117,7 +118,8 @@ TEST(TestFolder, ClearTestDirEmptiesOneLevelOfSubFoldersAndRemovesTheFolder) {
   ASSERT_TRUE(plat::MakeDirectory(root));
   ASSERT_TRUE(plat::MakeDirectory(root + plat::PathSeparator() + "145.500000 MHz"));
   ASSERT_TRUE(WriteWholeFile(root + plat::PathSeparator() + "a.wav", "x"));
-  ASSERT_TRUE(WriteWholeFile(root + plat::PathSeparator() + "145.500000 MHz" + plat::PathSeparator() + "b.wav", "y"));
+  ASSERT_TRUE(
+      WriteWholeFile(root + plat::PathSeparator() + "145.500000 MHz" + plat::PathSeparator() + "b.wav", "y"));
   ClearTestDir(root);
   EXPECT_FALSE(plat::PathExists(root));
   ClearTestDir(root);  // nothing there: nothing happens
@@ -135,11 +137,13 @@ TEST(DemodCases, SpectrumListingComesBeforeTheVerdictAndNoiseIsAnOption) {
   SetProgramArgs({});
   ASSERT_GE(lines.size(), 2u);
   for (size_t i = 0; i + 1 < lines.size(); ++i)
-    EXPECT_TRUE(std::regex_match(lines[i], std::regex(R"(#    NFM  +\d+\.\d Hz  +-?\d+\.\d dBc)"))) << lines[i];
+    EXPECT_TRUE(std::regex_match(lines[i], std::regex(R"(#    NFM  +\d+\.\d Hz  +-?\d+\.\d dBc)")))
+        << lines[i];
   // The tone's own bin is the reference of the listing.
   EXPECT_NE(std::find(lines.begin(), lines.end(), "#    NFM    1002.0 Hz     0.0 dBc"), lines.end())
       << ::testing::PrintToString(lines);
-  EXPECT_TRUE(StartsWith(lines.back(), "# OK   NFM  tone 1000 Hz -> 1002.0 Hz (err 2.0 Hz), rms ")) << lines.back();
+  EXPECT_TRUE(StartsWith(lines.back(), "# OK   NFM  tone 1000 Hz -> 1002.0 Hz (err 2.0 Hz), rms "))
+      << lines.back();
 }
 
 TEST(DemodCases, BesideTheChannelIsReportedWithoutAVerdictWord) {
@@ -214,20 +218,24 @@ TEST(RecordSelfTest, SameVerdictsHoweverFastItRuns) {
   ASSERT_EQ(fast.size(), 9u);
   EXPECT_EQ(fast[0], "# record selftest: synthetic device, no hardware required");
   EXPECT_EQ(fast[2], "# dwell finished, result 1");  // the carrier never stops: maximum dwell
-  EXPECT_TRUE(std::regex_match(fast[3], std::regex(R"(# play-all: 1 lane\(s\), [1-9]\d* sample\(s\) published to 145\.500000 MHz)")))
+  EXPECT_TRUE(std::regex_match(
+      fast[3], std::regex(R"(# play-all: 1 lane\(s\), [1-9]\d* sample\(s\) published to 145\.500000 MHz)")))
       << fast[3];
   EXPECT_TRUE(std::regex_match(
       WithoutStamps(fast[4]),
-      std::regex(R"(# 145\.500000MHz_<stamp>_12\.5kHz_<stamp>\.wav  4\.\d\d s  tone 1002 Hz \(err 2 Hz\)  rms 0\.\d{3})")))
+      std::regex(
+          R"(# 145\.500000MHz_<stamp>_12\.5kHz_<stamp>\.wav  4\.\d\d s  tone 1002 Hz \(err 2 Hz\)  rms 0\.\d{3})")))
       << fast[4];
-  EXPECT_TRUE(std::regex_match(fast[5], std::regex(R"(# 1 file\(s\), 4\.\d\d s total, signal was on for 4\.00 s)")))
+  EXPECT_TRUE(
+      std::regex_match(fast[5], std::regex(R"(# 1 file\(s\), 4\.\d\d s total, signal was on for 4\.00 s)")))
       << fast[5];
   EXPECT_EQ(fast[6], "# live recording: demodulated audio -> recorder, no device");
   EXPECT_EQ(fast[8], "# PASS record chain");
 
   // The takes stay in the test folder until the next run.
   std::vector<plat::TDirEntry> takes;
-  EXPECT_TRUE(plat::ListDirectory(temp.Dir().File("talvoran_rectest") + plat::PathSeparator() + "145.500000 MHz", takes));
+  EXPECT_TRUE(plat::ListDirectory(
+      temp.Dir().File("talvoran_rectest") + plat::PathSeparator() + "145.500000 MHz", takes));
   EXPECT_EQ(takes.size(), 1u);
 
   const plat::TProcessResult r = RunEngine({"--selftest-demod", "--selftest-record"}, temp.Env());

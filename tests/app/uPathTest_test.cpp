@@ -36,14 +36,16 @@ TEST(PathJudgement, CarrierAndSecondSignalInTheOrderReported) {
 TEST(PathJudgement, MissingSignalsMirrorAndExtrasEachGetTheirLine) {
   bool ok = true;
   EXPECT_EQ(Judge({142950000, 142930000}, true, ok),
-            (std::vector<std::string>{"# FAIL dwell   : second signal 141.600000 MHz not reported",
-                                      "# FAIL dwell   : 1 channel(s) beyond the scene - 142.950000 MHz 142.930000 MHz"}));
+            (std::vector<std::string>{
+                "# FAIL dwell   : second signal 141.600000 MHz not reported",
+                "# FAIL dwell   : 1 channel(s) beyond the scene - 142.950000 MHz 142.930000 MHz"}));
   EXPECT_FALSE(ok);
   EXPECT_EQ(Judge({142950000, 141600000, 141050000}, true, ok),
             std::vector<std::string>{"# FAIL dwell   : reported the mirror at 141.050000 MHz"});
   EXPECT_FALSE(ok);
-  EXPECT_EQ(Judge({}, true, ok), (std::vector<std::string>{"# FAIL dwell   : carrier 142.950000 MHz not reported",
-                                                            "# FAIL dwell   : second signal 141.600000 MHz not reported"}));
+  EXPECT_EQ(Judge({}, true, ok),
+            (std::vector<std::string>{"# FAIL dwell   : carrier 142.950000 MHz not reported",
+                                      "# FAIL dwell   : second signal 141.600000 MHz not reported"}));
   EXPECT_FALSE(ok);
 }
 
@@ -67,7 +69,8 @@ TEST(PathSelfTest, EveryPathAgreesOnTheScene) {
   const std::vector<std::string> lines = SplitLines(r.Output);
   ASSERT_EQ(lines.size(), 7u) << r.Output;
   EXPECT_EQ(lines[0],
-            "# scene: carrier 142.950000 MHz + sidebands, second signal 141.600000 MHz, mirror would be 141.050000 MHz");
+            "# scene: carrier 142.950000 MHz + sidebands, second signal 141.600000 MHz, mirror would be "
+            "141.050000 MHz");
   const char* both[2] = {" 141.600000 MHz 142.950000 MHz", " 142.950000 MHz 141.600000 MHz"};
   int at = 1;
   for (const char* name : {"scanner ", "dwell   ", "multi   ", "live    ", "monitor "}) {
