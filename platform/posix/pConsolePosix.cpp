@@ -1,3 +1,4 @@
+#include <errno.h>
 #include <signal.h>
 
 #include <atomic>
@@ -8,9 +9,13 @@ namespace plat {
 namespace {
 std::atomic<TStopHandler> gHandler{nullptr};
 
+// The handler interrupts whatever the thread was doing: a write that fails inside it must not leave
+// its errno to the interrupted code, which may be just about to read its own.
 void OnSignal(int) {
+  const int savedErrno = errno;
   TStopHandler h = gHandler.load();
   if (h) h();
+  errno = savedErrno;
 }
 }  // namespace
 

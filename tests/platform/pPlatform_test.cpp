@@ -1,9 +1,12 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cerrno>
+#include <csignal>
 
 #include "TestSupport.h"
 #include "pClock.h"
+#include "pConsole.h"
 #include "pFile.h"
 #include "pSystem.h"
 #include "pThread.h"
@@ -108,4 +111,25 @@ TEST(RunProcess, ExtraEnvironmentReplacesInheritedValueAndOutputIsCaptured) {
 TEST(RunProcess, MissingProgramIsReported) {
   plat::TProcessResult r = plat::RunProcess(plat::ModuleDir() + "no_such_program_here", {});
   EXPECT_TRUE(!r.Started || r.ExitCode == 127);
+}
+
+namespace {
+std::atomic<int> gStopCalls{0};
+void CountStop() {
+  ++gStopCalls;
+  errno = EBADF;  // as a failed write inside the handler would leave it
+}
+}  // namespace
+
+TEST(StopHandler, SignalsReachTheHandlerAndTheProgramRunsOnWithItsErrno) {
+  if (plat::PathSeparator() == '\\') GTEST_SKIP() << "console events are not signals on Windows";
+  ASSERT_TRUE(plat::InstallStopHandler(&CountStop));
+  gStopCalls = 0;
+  errno = 0;
+  ASSERT_EQ(std::raise(SIGINT), 0);
+  EXPECT_EQ(errno, 0);  // the interrupted code keeps its own errno
+  ASSERT_EQ(std::raise(SIGTERM), 0);
+  EXPECT_EQ(gStopCalls.load(), 2);  // both handled, and this process is still running
+  std::signal(SIGINT, SIG_DFL);      // a test run stays stoppable
+  std::signal(SIGTERM, SIG_DFL);
 }
