@@ -87,6 +87,27 @@ TEST_F(AgcFixture, PeakIsOfSingleComponentsNotOfTheComplexSample) {
   EXPECT_EQ(agc.LevelClass(), lsLoud);
 }
 
+TEST_F(AgcFixture, EverySampleCountsWhereverItStandsAndWhateverTheLength) {
+  // The peak sits in I or in Q of each position of blocks of odd and even lengths, so a sample left
+  // out of the measurement (the last one of an odd block, say) shows.
+  TAutoGain agc(Dev, 10, Clock);
+  for (int n : {1, 2, 3, 4, 5, 7, 8, 33}) {
+    for (int at = 0; at < n; ++at) {
+      for (bool inQ : {false, true}) {
+        std::vector<TComplexF> b(n, TComplexF{0.25f, -0.25f});
+        if (inQ)
+          b[at].Im = -0.75f;
+        else
+          b[at].Re = 0.75f;
+        Feed(agc, b);
+        EXPECT_EQ(agc.Peak(), 0.75) << n << " " << at << " " << inQ;
+        const double want = std::sqrt(((n - 1) * 0.125 + 0.625) / n);
+        EXPECT_NEAR(agc.Rms(), want, 1e-12) << n << " " << at << " " << inQ;
+      }
+    }
+  }
+}
+
 // ---- Level lines ------------------------------------------------------------------------------------------
 
 TEST_F(AgcFixture, LevelLinesOnClassChangesWithFixedGainAdvice) {
