@@ -99,25 +99,43 @@ void WriteLogLine(const std::string& message) {
   if (s.File.IsOpen()) s.File.Write(line.data(), line.size());
 }
 
+namespace {
+
+// printf rules into a string of any length; one pass for the common short text.
+std::string VFormatText(const char* fmt, va_list args) {
+  va_list again;
+  va_copy(again, args);
+  char small[512];
+  const int n = std::vsnprintf(small, sizeof(small), fmt, args);
+  std::string text;
+  if (n >= 0 && static_cast<size_t>(n) < sizeof(small)) {
+    text.assign(small, static_cast<size_t>(n));
+  } else if (n >= 0) {
+    text.resize(static_cast<size_t>(n) + 1);
+    std::vsnprintf(text.data(), text.size(), fmt, again);
+    text.resize(static_cast<size_t>(n));
+  }
+  va_end(again);
+  return text;
+}
+
+}  // namespace
+
 void LogFmt(const char* fmt, ...) {
   if (!gEnabled.load(std::memory_order_relaxed)) return;
   va_list args;
   va_start(args, fmt);
-  va_list again;
-  va_copy(again, args);
-  char small[512];
-  int n = std::vsnprintf(small, sizeof(small), fmt, args);
+  const std::string message = VFormatText(fmt, args);
   va_end(args);
-  std::string message;
-  if (n >= 0 && static_cast<size_t>(n) < sizeof(small)) {
-    message.assign(small, static_cast<size_t>(n));
-  } else if (n >= 0) {
-    message.resize(static_cast<size_t>(n) + 1);
-    std::vsnprintf(message.data(), message.size(), fmt, again);
-    message.resize(static_cast<size_t>(n));
-  }
-  va_end(again);
   WriteLogLine(message);
+}
+
+std::string FormatText(const char* fmt, ...) {
+  va_list args;
+  va_start(args, fmt);
+  std::string text = VFormatText(fmt, args);
+  va_end(args);
+  return text;
 }
 
 void SetLogEnabled(bool enabled) {

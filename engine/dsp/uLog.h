@@ -22,6 +22,9 @@
 
 // Formats and writes one line when logging is on.
 void LogFmt(const char* fmt, ...) TALV_PRINTF_FORMAT(1, 2);
+// printf rules into a text of any length, for messages and error texts. Not for numbers that a
+// program reads back: those use "." whatever the locale (std::to_chars).
+std::string FormatText(const char* fmt, ...) TALV_PRINTF_FORMAT(1, 2);
 // Writes one time-stamped line when logging is on.
 void WriteLogLine(const std::string& message);
 // Switches writing on or off; the file is opened only by the next line.

@@ -2,22 +2,14 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 #include <mutex>
 
 #include "pDynLib.h"
 #include "uLog.h"
+#include "uSdrLibrary.h"
 #include "uTalvConfig.h"
 
 namespace {
-
-// printf-style text for messages (integers and "%.0f" only: no locale-dependent fractions).
-template <typename... TArgs>
-std::string Fmt(const char* fmt, TArgs... args) {
-  char buf[512];
-  std::snprintf(buf, sizeof buf, fmt, args...);
-  return buf;
-}
 
 struct THackRfBinding {
   std::mutex Lock;
@@ -100,11 +92,8 @@ THackRfBinding& Hrf() {
 }
 
 const char* LibraryName() {
-#ifdef _WIN32
-  return "hackrf.dll";
-#else
-  return "libhackrf.so.0";
-#endif
+  static const std::string name = SdrLibraryFileNames("hackrf").front();
+  return name.c_str();
 }
 
 }  // namespace
@@ -115,24 +104,10 @@ void LoadHackRfLibrary() {
   if (b.Attempted) return;
   b.Attempted = true;
 
-  // The program's folder (or the one a test named) first, then the system's search.
-  std::string dir = b.FolderOverride.empty() ? ExeDir() : JoinPath(b.FolderOverride, "");
-#ifdef _WIN32
-  const char* names[] = {"hackrf.dll", "libhackrf.dll"};
-  const char* searchText = " and PATH)";
-#else
-  const char* names[] = {"libhackrf.so.0"};
-  const char* searchText = " and the library path)";
-#endif
-  for (const char* name : names)
-    if (!b.Lib && !dir.empty()) b.Lib = plat::LoadDynLib(JoinPath(dir, name));
-  for (const char* name : names)
-    if (!b.Lib) b.Lib = plat::LoadDynLib(name);
-  // Failures are logged by the Open that reports them.
-  if (!b.Lib) {
-    b.LoadError = std::string(LibraryName()) + " not found (looked in " + dir + searchText;
-    return;
-  }
+  // The program's folder (or the one a test named) first, then the system's search. Failures are
+  // logged by the Open that reports them.
+  b.Lib = LoadSdrLibrary("hackrf", b.FolderOverride, b.LoadError);
+  if (!b.Lib) return;
   b.Bind();
   if (!b.Init || !b.DeviceList) {
     b.Release();
@@ -151,12 +126,7 @@ void LoadHackRfLibrary() {
 
 std::vector<std::string> HackRfMissingExports() {
   LoadHackRfLibrary();
-  std::vector<std::string> missing;
-  std::lock_guard<std::mutex> guard(Hrf().Lock);
-  Hrf().ForEachExport([&](const char* name, auto& fn) {
-    if (!fn) missing.push_back(name);
-  });
-  return missing;
+  return UnboundSdrExports(Hrf());
 }
 
 bool HackRfAvailable() {
@@ -258,7 +228,7 @@ bool THackRfDevice::Open(int32_t index) {
     int count = list->devicecount;
     if (index >= count) {
       if (b.DeviceListFree) b.DeviceListFree(list);
-      return Fail(Fmt("no HackRF with index %d (found %d)", int(index), count));
+      return Fail(FormatText("no HackRF with index %d (found %d)", int(index), count));
     }
     status = b.DeviceListOpen(list, index, &dev);
     if (b.DeviceListFree) b.DeviceListFree(list);
@@ -358,7 +328,7 @@ bool THackRfDevice::SetCenterFreq(int64_t hz) {
   THackRfBinding& b = Hrf();
   if (!FDev || !b.SetFreq) return Fail("not open");
   // The library takes 64 bits unsigned: a negative value would become an absurd frequency.
-  if (hz < 0) return Fail(Fmt("hackrf_set_freq(%lld) refused: below 0 Hz", (long long)hz));
+  if (hz < 0) return Fail(FormatText("hackrf_set_freq(%lld) refused: below 0 Hz", (long long)hz));
   int status = b.SetFreq(FDev, uint64_t(hz));
   if (status != 0) return Fail("hackrf_set_freq failed: " + HackRfErrorText(status));
   FCenterHz = hz;
@@ -370,9 +340,9 @@ bool THackRfDevice::SetSampleRate(double samplesPerSecond) {
   double rate = samplesPerSecond;
   if (!FDev || !b.SetSampleRate) return Fail("not open");
   if (!(rate >= 2000000))  // also NaN
-    return Fail(
-        Fmt("HackRF cannot sample below %.0f S/s (asked for %.0f) - raise Sample Rate", 2000000.0, rate));
-  if (rate > 20000000) return Fail(Fmt("HackRF cannot sample above %.0f S/s", 20000000.0));
+    return Fail(FormatText("HackRF cannot sample below %.0f S/s (asked for %.0f) - raise Sample Rate",
+                           2000000.0, rate));
+  if (rate > 20000000) return Fail(FormatText("HackRF cannot sample above %.0f S/s", 20000000.0));
   int status = b.SetSampleRate(FDev, rate);
   if (status != 0) return Fail("hackrf_set_sample_rate failed: " + HackRfErrorText(status));
   FSampleRate = rate;
@@ -428,7 +398,7 @@ void THackRfDevice::StopRx() {
   if (FDev && Hrf().StopRx) Hrf().StopRx(FDev);
 }
 
-int TALV_HACKRF_CALL THackRfDevice::ReceiveRoutine(THackRfTransfer* transfer) {
+int TALV_SDR_CALL THackRfDevice::ReceiveRoutine(THackRfTransfer* transfer) {
   if (transfer && transfer->rx_ctx && transfer->buffer && transfer->valid_length > 0)
     static_cast<THackRfDevice*>(transfer->rx_ctx)->HandleRx(transfer->buffer, transfer->valid_length);
   return 0;  // keep streaming

@@ -24,6 +24,7 @@
 #include "pClock.h"
 #include "uRing.h"
 #include "uSdrIntf.h"
+#include "uSdrLibrary.h"
 
 // The library's calls and the two structures the engine reads, declared here from its published
 // interface (no library header is used).
@@ -46,36 +47,29 @@ typedef struct {
   int usb_devicecount;
 } THackRfDeviceList;
 }
-#if defined(_WIN32) && !defined(_WIN64)
-#define TALV_HACKRF_CALL __cdecl
-#else
-#define TALV_HACKRF_CALL
-#endif
-typedef int(TALV_HACKRF_CALL* THackRfSampleBlockCb)(THackRfTransfer* transfer);
+typedef int(TALV_SDR_CALL* THackRfSampleBlockCb)(THackRfTransfer* transfer);
 
-typedef int(TALV_HACKRF_CALL* THackRfInit)(void);
-typedef int(TALV_HACKRF_CALL* THackRfExit)(void);
-typedef THackRfDeviceList*(TALV_HACKRF_CALL* THackRfDeviceListFn)(void);
-typedef void(TALV_HACKRF_CALL* THackRfDeviceListFree)(THackRfDeviceList* list);
-typedef const char*(TALV_HACKRF_CALL* THackRfUsbBoardIdName)(uint32_t usbBoardId);
-typedef const char*(TALV_HACKRF_CALL* THackRfErrorName)(int status);
-typedef int(TALV_HACKRF_CALL* THackRfOpen)(hackrf_device** device);
-typedef int(TALV_HACKRF_CALL* THackRfOpenBySerial)(const char* serial, hackrf_device** device);
-typedef int(TALV_HACKRF_CALL* THackRfDeviceListOpen)(THackRfDeviceList* list, int idx,
-                                                     hackrf_device** device);
-typedef int(TALV_HACKRF_CALL* THackRfClose)(hackrf_device* device);
-typedef int(TALV_HACKRF_CALL* THackRfSetFreq)(hackrf_device* device, const uint64_t hz);
-typedef int(TALV_HACKRF_CALL* THackRfSetSampleRate)(hackrf_device* device, const double rate);
-typedef int(TALV_HACKRF_CALL* THackRfSetBasebandFilterBandwidth)(hackrf_device* device, const uint32_t hz);
-typedef uint32_t(TALV_HACKRF_CALL* THackRfComputeBasebandFilterBw)(const uint32_t hz);
-typedef int(TALV_HACKRF_CALL* THackRfSetLnaGain)(hackrf_device* device, uint32_t db);
-typedef int(TALV_HACKRF_CALL* THackRfSetVgaGain)(hackrf_device* device, uint32_t db);
-typedef int(TALV_HACKRF_CALL* THackRfSetAmpEnable)(hackrf_device* device, const uint8_t on);
-typedef int(TALV_HACKRF_CALL* THackRfSetAntennaEnable)(hackrf_device* device, const uint8_t on);
-typedef int(TALV_HACKRF_CALL* THackRfStartRx)(hackrf_device* device, THackRfSampleBlockCb callback,
-                                              void* ctx);
-typedef int(TALV_HACKRF_CALL* THackRfStopRx)(hackrf_device* device);
-typedef int(TALV_HACKRF_CALL* THackRfIsStreaming)(hackrf_device* device);
+typedef int(TALV_SDR_CALL* THackRfInit)(void);
+typedef int(TALV_SDR_CALL* THackRfExit)(void);
+typedef THackRfDeviceList*(TALV_SDR_CALL* THackRfDeviceListFn)(void);
+typedef void(TALV_SDR_CALL* THackRfDeviceListFree)(THackRfDeviceList* list);
+typedef const char*(TALV_SDR_CALL* THackRfUsbBoardIdName)(uint32_t usbBoardId);
+typedef const char*(TALV_SDR_CALL* THackRfErrorName)(int status);
+typedef int(TALV_SDR_CALL* THackRfOpen)(hackrf_device** device);
+typedef int(TALV_SDR_CALL* THackRfOpenBySerial)(const char* serial, hackrf_device** device);
+typedef int(TALV_SDR_CALL* THackRfDeviceListOpen)(THackRfDeviceList* list, int idx, hackrf_device** device);
+typedef int(TALV_SDR_CALL* THackRfClose)(hackrf_device* device);
+typedef int(TALV_SDR_CALL* THackRfSetFreq)(hackrf_device* device, const uint64_t hz);
+typedef int(TALV_SDR_CALL* THackRfSetSampleRate)(hackrf_device* device, const double rate);
+typedef int(TALV_SDR_CALL* THackRfSetBasebandFilterBandwidth)(hackrf_device* device, const uint32_t hz);
+typedef uint32_t(TALV_SDR_CALL* THackRfComputeBasebandFilterBw)(const uint32_t hz);
+typedef int(TALV_SDR_CALL* THackRfSetLnaGain)(hackrf_device* device, uint32_t db);
+typedef int(TALV_SDR_CALL* THackRfSetVgaGain)(hackrf_device* device, uint32_t db);
+typedef int(TALV_SDR_CALL* THackRfSetAmpEnable)(hackrf_device* device, const uint8_t on);
+typedef int(TALV_SDR_CALL* THackRfSetAntennaEnable)(hackrf_device* device, const uint8_t on);
+typedef int(TALV_SDR_CALL* THackRfStartRx)(hackrf_device* device, THackRfSampleBlockCb callback, void* ctx);
+typedef int(TALV_SDR_CALL* THackRfStopRx)(hackrf_device* device);
+typedef int(TALV_SDR_CALL* THackRfIsStreaming)(hackrf_device* device);
 
 // Binds the library once per process; later calls do nothing.
 void LoadHackRfLibrary();
@@ -153,7 +147,7 @@ class THackRfDevice final : public ISdrDevice {
   bool ApplyGains();
   bool StartRx();
   void StopRx();
-  static int TALV_HACKRF_CALL ReceiveRoutine(THackRfTransfer* transfer);
+  static int TALV_SDR_CALL ReceiveRoutine(THackRfTransfer* transfer);
 
   plat::IClock& FClock;
   hackrf_device* FDev = nullptr;

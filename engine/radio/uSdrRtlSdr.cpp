@@ -1,24 +1,16 @@
 #include "uSdrRtlSdr.h"
 
 #include <cmath>
-#include <cstdio>
 #include <cstdlib>
 #include <mutex>
 #include <vector>
 
 #include "pDynLib.h"
 #include "uLog.h"
+#include "uSdrLibrary.h"
 #include "uTalvConfig.h"
 
 namespace {
-
-// printf-style text for messages (integers and "%.0f" only: no locale-dependent fractions).
-template <typename... TArgs>
-std::string Fmt(const char* fmt, TArgs... args) {
-  char buf[512];
-  std::snprintf(buf, sizeof buf, fmt, args...);
-  return buf;
-}
 
 struct TRtlBinding {
   std::mutex Lock;
@@ -88,11 +80,8 @@ TRtlBinding& Rtl() {
 }  // namespace
 
 const char* RtlSdrLibraryName() {
-#ifdef _WIN32
-  return "rtlsdr.dll";
-#else
-  return "librtlsdr.so.0";
-#endif
+  static const std::string name = SdrLibraryFileNames("rtlsdr").front();
+  return name.c_str();
 }
 
 void LoadRtlSdrLibrary() {
@@ -102,20 +91,8 @@ void LoadRtlSdrLibrary() {
   b.Attempted = true;
 
   // The program's folder (or the one a test named) first, then the system's search.
-  std::string dir = b.FolderOverride.empty() ? ExeDir() : JoinPath(b.FolderOverride, "");
-#ifdef _WIN32
-  const char* names[] = {"rtlsdr.dll", "librtlsdr.dll"};
-  const char* searchText = " and PATH)";
-#else
-  const char* names[] = {"librtlsdr.so.0"};
-  const char* searchText = " and the library path)";
-#endif
-  for (const char* name : names)
-    if (!b.Lib && !dir.empty()) b.Lib = plat::LoadDynLib(JoinPath(dir, name));
-  for (const char* name : names)
-    if (!b.Lib) b.Lib = plat::LoadDynLib(name);
+  b.Lib = LoadSdrLibrary("rtlsdr", b.FolderOverride, b.LoadError);
   if (!b.Lib) {
-    b.LoadError = std::string(RtlSdrLibraryName()) + " not found (looked in " + dir + searchText;
     LogFmt("rtlsdr: %s", b.LoadError.c_str());
     return;
   }
@@ -135,12 +112,7 @@ void LoadRtlSdrLibrary() {
 
 std::vector<std::string> RtlSdrMissingExports() {
   LoadRtlSdrLibrary();
-  std::vector<std::string> missing;
-  std::lock_guard<std::mutex> guard(Rtl().Lock);
-  Rtl().ForEachExport([&](const char* name, auto& fn) {
-    if (!fn) missing.push_back(name);
-  });
-  return missing;
+  return UnboundSdrExports(Rtl());
 }
 
 bool RtlSdrAvailable() {
@@ -217,7 +189,7 @@ bool TRtlSdrDevice::Open(int32_t index) {
   TSdrDeviceInfoArray list = EnumerateRtlSdr();
   if (list.empty()) return Fail("no RTL-SDR device found");
   if (index < 0 || size_t(index) >= list.size())
-    return Fail(Fmt("device index %d out of range (%d present)", int(index), int(list.size())));
+    return Fail(FormatText("device index %d out of range (%d present)", int(index), int(list.size())));
   FName = list[size_t(index)].Name;
   FSerial = list[size_t(index)].Serial;
 
@@ -232,7 +204,7 @@ bool TRtlSdrDevice::Open(int32_t index) {
     return true;
   }
   FDev = nullptr;
-  return Fail(Fmt("rtlsdr_open failed (%d) - is the WinUSB driver installed?", status));
+  return Fail(FormatText("rtlsdr_open failed (%d) - is the WinUSB driver installed?", status));
 }
 
 void TRtlSdrDevice::Close() {
@@ -257,9 +229,9 @@ bool TRtlSdrDevice::SetCenterFreq(int64_t hz) {
   if (!FDev || !b.SetCenterFreq) return Fail("not open");
   // The library takes 32 bits unsigned: a value outside would tune somewhere else entirely.
   if (hz < 0 || hz > int64_t(UINT32_MAX))
-    return Fail(Fmt("set_center_freq(%lld) refused: outside 0 .. 4294967295 Hz", (long long)hz));
+    return Fail(FormatText("set_center_freq(%lld) refused: outside 0 .. 4294967295 Hz", (long long)hz));
   int status = b.SetCenterFreq(FDev, uint32_t(hz));
-  if (status != 0) return Fail(Fmt("set_center_freq(%lld) failed (%d)", (long long)hz, status));
+  if (status != 0) return Fail(FormatText("set_center_freq(%lld) failed (%d)", (long long)hz, status));
   FCenterHz = hz;
   return true;
 }
@@ -276,7 +248,7 @@ bool TRtlSdrDevice::SetSampleRate(double samplesPerSecond) {
   if (!(rate >= 225001)) rate = 225001;  // also NaN
   if (rate > 2560000) rate = 2560000;
   int status = b.SetSampleRate(FDev, uint32_t(std::llround(rate)));
-  if (status != 0) return Fail(Fmt("set_sample_rate(%.0f) failed (%d)", rate, status));
+  if (status != 0) return Fail(FormatText("set_sample_rate(%.0f) failed (%d)", rate, status));
   FSampleRate = b.GetSampleRate ? double(b.GetSampleRate(FDev)) : rate;
   if (b.SetTunerBandwidth) b.SetTunerBandwidth(FDev, uint32_t(std::llround(FSampleRate)));
   return true;
@@ -328,7 +300,7 @@ bool TRtlSdrDevice::ReadSync(uint8_t* buffer, int32_t count, int32_t& bytesRead)
     int status = Rtl().ReadSync(FDev, buffer + total, count - total, &got);
     if (status != 0) {
       bytesRead = total;
-      return Fail(Fmt("read_sync failed (%d)", status));
+      return Fail(FormatText("read_sync failed (%d)", status));
     }
     if (got < 1) break;
     total += std::min<int32_t>(got, count - total);
@@ -345,7 +317,7 @@ bool TRtlSdrDevice::ResetBuffer() {
 // ---------------------------------------------------------------------------------------------------
 // Callback streaming: the library's asynchronous read runs on a thread of its own until cancelled.
 
-void TALV_RTL_CALL TRtlSdrDevice::AsyncTrampoline(unsigned char* buf, uint32_t len, void* ctx) {
+void TALV_SDR_CALL TRtlSdrDevice::AsyncTrampoline(unsigned char* buf, uint32_t len, void* ctx) {
   auto* self = static_cast<TRtlSdrDevice*>(ctx);
   TSdrSampleCallback callback = self->FCallback.load(std::memory_order_acquire);
   if (callback) callback(buf, len, self->FUserData.load(std::memory_order_acquire));

@@ -18,40 +18,36 @@
 
 #include "pThread.h"
 #include "uSdrIntf.h"
+#include "uSdrLibrary.h"
 
 // The library's calls, declared here from its published interface (no library header is used).
 extern "C" {
 struct rtlsdr_dev;
 typedef struct rtlsdr_dev rtlsdr_dev_t;
 }
-#if defined(_WIN32) && !defined(_WIN64)
-#define TALV_RTL_CALL __cdecl
-#else
-#define TALV_RTL_CALL
-#endif
-typedef void(TALV_RTL_CALL* TRtlReadAsyncCb)(unsigned char* buf, uint32_t len, void* ctx);
+typedef void(TALV_SDR_CALL* TRtlReadAsyncCb)(unsigned char* buf, uint32_t len, void* ctx);
 
-typedef uint32_t(TALV_RTL_CALL* TRtlGetDeviceCount)(void);
-typedef const char*(TALV_RTL_CALL* TRtlGetDeviceName)(uint32_t index);
-typedef int(TALV_RTL_CALL* TRtlGetDeviceUsbStrings)(uint32_t index, char* manufact, char* product,
+typedef uint32_t(TALV_SDR_CALL* TRtlGetDeviceCount)(void);
+typedef const char*(TALV_SDR_CALL* TRtlGetDeviceName)(uint32_t index);
+typedef int(TALV_SDR_CALL* TRtlGetDeviceUsbStrings)(uint32_t index, char* manufact, char* product,
                                                     char* serial);
-typedef int(TALV_RTL_CALL* TRtlOpen)(rtlsdr_dev_t** dev, uint32_t index);
-typedef int(TALV_RTL_CALL* TRtlClose)(rtlsdr_dev_t* dev);
-typedef int(TALV_RTL_CALL* TRtlSetCenterFreq)(rtlsdr_dev_t* dev, uint32_t freq);
-typedef uint32_t(TALV_RTL_CALL* TRtlGetCenterFreq)(rtlsdr_dev_t* dev);
-typedef int(TALV_RTL_CALL* TRtlSetSampleRate)(rtlsdr_dev_t* dev, uint32_t rate);
-typedef uint32_t(TALV_RTL_CALL* TRtlGetSampleRate)(rtlsdr_dev_t* dev);
-typedef int(TALV_RTL_CALL* TRtlSetTunerGainMode)(rtlsdr_dev_t* dev, int manual);
-typedef int(TALV_RTL_CALL* TRtlSetTunerGain)(rtlsdr_dev_t* dev, int gain);
-typedef int(TALV_RTL_CALL* TRtlGetTunerGains)(rtlsdr_dev_t* dev, int* gains);
-typedef int(TALV_RTL_CALL* TRtlSetAgcMode)(rtlsdr_dev_t* dev, int on);
-typedef int(TALV_RTL_CALL* TRtlSetFreqCorrection)(rtlsdr_dev_t* dev, int ppm);
-typedef int(TALV_RTL_CALL* TRtlSetTunerBandwidth)(rtlsdr_dev_t* dev, uint32_t bw);
-typedef int(TALV_RTL_CALL* TRtlResetBuffer)(rtlsdr_dev_t* dev);
-typedef int(TALV_RTL_CALL* TRtlReadSync)(rtlsdr_dev_t* dev, void* buf, int len, int* n_read);
-typedef int(TALV_RTL_CALL* TRtlReadAsync)(rtlsdr_dev_t* dev, TRtlReadAsyncCb cb, void* ctx, uint32_t buf_num,
+typedef int(TALV_SDR_CALL* TRtlOpen)(rtlsdr_dev_t** dev, uint32_t index);
+typedef int(TALV_SDR_CALL* TRtlClose)(rtlsdr_dev_t* dev);
+typedef int(TALV_SDR_CALL* TRtlSetCenterFreq)(rtlsdr_dev_t* dev, uint32_t freq);
+typedef uint32_t(TALV_SDR_CALL* TRtlGetCenterFreq)(rtlsdr_dev_t* dev);
+typedef int(TALV_SDR_CALL* TRtlSetSampleRate)(rtlsdr_dev_t* dev, uint32_t rate);
+typedef uint32_t(TALV_SDR_CALL* TRtlGetSampleRate)(rtlsdr_dev_t* dev);
+typedef int(TALV_SDR_CALL* TRtlSetTunerGainMode)(rtlsdr_dev_t* dev, int manual);
+typedef int(TALV_SDR_CALL* TRtlSetTunerGain)(rtlsdr_dev_t* dev, int gain);
+typedef int(TALV_SDR_CALL* TRtlGetTunerGains)(rtlsdr_dev_t* dev, int* gains);
+typedef int(TALV_SDR_CALL* TRtlSetAgcMode)(rtlsdr_dev_t* dev, int on);
+typedef int(TALV_SDR_CALL* TRtlSetFreqCorrection)(rtlsdr_dev_t* dev, int ppm);
+typedef int(TALV_SDR_CALL* TRtlSetTunerBandwidth)(rtlsdr_dev_t* dev, uint32_t bw);
+typedef int(TALV_SDR_CALL* TRtlResetBuffer)(rtlsdr_dev_t* dev);
+typedef int(TALV_SDR_CALL* TRtlReadSync)(rtlsdr_dev_t* dev, void* buf, int len, int* n_read);
+typedef int(TALV_SDR_CALL* TRtlReadAsync)(rtlsdr_dev_t* dev, TRtlReadAsyncCb cb, void* ctx, uint32_t buf_num,
                                           uint32_t buf_len);
-typedef int(TALV_RTL_CALL* TRtlCancelAsync)(rtlsdr_dev_t* dev);
+typedef int(TALV_SDR_CALL* TRtlCancelAsync)(rtlsdr_dev_t* dev);
 
 // The library's file name on this system ("rtlsdr.dll", "librtlsdr.so.0"), as the load texts name it.
 const char* RtlSdrLibraryName();
@@ -104,7 +100,7 @@ class TRtlSdrDevice final : public ISdrDevice {
 
  private:
   bool Fail(const std::string& text);
-  static void TALV_RTL_CALL AsyncTrampoline(unsigned char* buf, uint32_t len, void* ctx);
+  static void TALV_SDR_CALL AsyncTrampoline(unsigned char* buf, uint32_t len, void* ctx);
   void AsyncExecute(rtlsdr_dev_t* dev);
 
   rtlsdr_dev_t* FDev = nullptr;

@@ -63,6 +63,18 @@ TEST(LogLineFormat, TimeThreadAndMessage) {
   EXPECT_EQ(FormatLogLine(1, 2, 3, 4, 5, "100%s %d"), "01:02:03.004 [tid=    5] 100%s %d");
 }
 
+TEST(FormatText, PrintfRulesAndNoLengthLimit) {
+  EXPECT_EQ(FormatText("device index %d out of range (%d present)", 3, 2),
+            "device index 3 out of range (2 present)");
+  EXPECT_EQ(FormatText("set_center_freq(%lld) failed (%d)", -5LL, -1), "set_center_freq(-5) failed (-1)");
+  EXPECT_EQ(FormatText("%.0f S/s", 2048000.0), "2048000 S/s");
+  EXPECT_EQ(FormatText("%s", ""), "");
+  // Texts beyond the first buffer come back whole, not cut.
+  const std::string longName(700, 'x');
+  EXPECT_EQ(FormatText("[%s] %d", longName.c_str(), 42), "[" + longName + "] 42");
+  EXPECT_EQ(FormatText("%d%%", 5), "5%");
+}
+
 TEST(LogFilePath, BesideTheProgram) {
   EXPECT_EQ(LogFilePath(), plat::ModuleDir() + "talvoran_engine.log");
 }
