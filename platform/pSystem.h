@@ -31,6 +31,11 @@ struct TLocalTime {
   int Year, Month, Day, Hour, Minute, Second, Millisecond;
 };
 TLocalTime LocalTimeNow();
+// A local time as a date-time value: whole days since 1899-12-30 (proleptic Gregorian calendar) plus
+// the time of day as the fraction; the form the channel store, STATUS and the spectrum frame carry.
+double DateTimeOf(const TLocalTime& t);
+// DateTimeOf(LocalTimeNow()).
+double LocalDateTimeNow();
 
 // Milliseconds from an arbitrary start, never going back.
 uint64_t TickMs();

@@ -43,21 +43,6 @@ uint64_t NowTick() {
   return clock != nullptr ? clock->NowMs() : plat::SystemClock().NowMs();
 }
 
-// Local time as a date-time value: whole days since 1899-12-30 plus the time of day as a fraction.
-double LocalDateTimeNow() {
-  const plat::TLocalTime t = plat::LocalTimeNow();
-  // Days from 1970-01-01 of the civil date (proleptic Gregorian calendar).
-  int64_t y = t.Year - (t.Month <= 2 ? 1 : 0);
-  const int64_t era = (y >= 0 ? y : y - 399) / 400;
-  const int64_t yoe = y - era * 400;
-  const int64_t mp = (t.Month + 9) % 12;
-  const int64_t doy = (153 * mp + 2) / 5 + t.Day - 1;
-  const int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  const int64_t days1970 = era * 146097 + doe - 719468;
-  const double dayMs = ((t.Hour * 60.0 + t.Minute) * 60.0 + t.Second) * 1000.0 + t.Millisecond;
-  return static_cast<double>(days1970 + 25569) + dayMs / 86400000.0;
-}
-
 // Copies count bins into dest, resizing only when the length differs (no allocation while it holds).
 void StoreBins(TSingleArray& dest, const float* bins, int32_t count) {
   if (dest.size() != static_cast<size_t>(count)) dest.resize(static_cast<size_t>(count));
@@ -86,7 +71,7 @@ void SetSpecTapClock(plat::IClock* clock) {
 void PublishSpecFrame(int64_t centerHz, double sampleRate, double noiseDb, const float* bins, int32_t count,
                       const std::string& label, const TChannelHitArray& hits) {
   if (bins == nullptr || count <= 0) return;
-  const double now = LocalDateTimeNow();  // the clock is read before the lock
+  const double now = plat::LocalDateTimeNow();  // the clock is read before the lock
   TFrameStore& s = FrameStore();
   std::lock_guard<std::mutex> hold(s.Lock);
   StoreBins(s.Frame.Bins, bins, count);

@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "pConsoleOut.h"
+#include "pSystem.h"
 #include "uCommands.h"
 #include "uExceptText.h"
 #include "uLevelTap.h"
@@ -41,7 +42,7 @@ void StopWaitFree(std::shared_ptr<T>& s) {
 }  // namespace
 
 TEngineService::TEngineService(const TServiceOptions& options)
-    : FOptions(options), FClock(ClockOf(FOptions)), FStore(&LocalDateTimeNow) {
+    : FOptions(options), FClock(ClockOf(FOptions)), FStore(&plat::LocalDateTimeNow) {
   FActivityTick = FClock.NowMs();
 }
 

@@ -85,7 +85,3 @@ class TScanSession : public TSessionThread {
   std::atomic<uint8_t> FLiveMod{modNFM};
   std::atomic<bool> FLiveMulti{false};
 };
-
-// Local date-time as days since 1899-12-30 with the time of day as the fraction (STATUS's StartedAt,
-// the channel store's times).
-double LocalDateTimeNow();

@@ -10,6 +10,7 @@
 
 #include "LogCapture.h"
 #include "ServiceTestSupport.h"
+#include "pSystem.h"
 #include "uLevelTap.h"
 #include "uTalvProto.h"
 
@@ -24,7 +25,7 @@ class ScanSession : public ::testing::Test {
   }
   TSimScene Scene;
   testsupport::TTempDir Dir;
-  TChannelStore Store{&LocalDateTimeNow};
+  TChannelStore Store{&plat::LocalDateTimeNow};
 };
 
 class TClosedSim : public TSimDevice {
