@@ -554,6 +554,33 @@ TEST(ScannerGain, HitsWaitUntilTheGainControlHasSettled) {
   EXPECT_LT(scanner.AutoGain()->GainDb(), 40);
 }
 
+TEST(ScannerGain, ReconfiguredToAFixedGainTheOldControlNoLongerSteps) {
+  // Automatic first: the control moves the simulator's gain away from 40 dB. Then a fixed 0 dB: the
+  // simulator must stay at 0 dB (gain 1) through the sweeps that follow.
+  plat::TManualClock clock;
+  auto sim = OpenSim(-45);
+  sim->AddCarrier(142950000, -40);
+  TScanner scanner(sim, clock);
+  TScanSettings s = GhostSettings();
+  s.ThresholdDb = 12;
+  s.Averages = 4;
+  s.GainDb = -1;
+  ASSERT_TRUE(scanner.Configure(s)) << scanner.LastError();
+  TChannelHitArray hits;
+  ASSERT_TRUE(scanner.Sweep(hits, nullptr, nullptr)) << scanner.LastError();
+  ASSERT_LT(scanner.AutoGain()->GainDb(), 40);
+
+  s.GainDb = 0;
+  ASSERT_TRUE(scanner.Configure(s)) << scanner.LastError();
+  EXPECT_FALSE(scanner.AutoGain()->Active());
+  for (int sweep = 0; sweep < 3; ++sweep) {
+    clock.Advance(350);
+    ASSERT_TRUE(scanner.Sweep(hits, nullptr, nullptr)) << scanner.LastError();
+    EXPECT_EQ(sim->GainLin, 1.0) << "sweep " << sweep;
+  }
+  EXPECT_EQ(Channels(hits), std::vector<int64_t>{142950000}) << Describe(hits);
+}
+
 // ---------------------------------------------------------------------------------------------
 // The "dcprobe:" lines, switched by TALVORAN_DCPROBE once per process (so run in a fresh one)
 
