@@ -103,8 +103,9 @@ TEST(AppendFile, OpenFailsInAMissingFolder) {
 TEST(RunProcess, ExtraEnvironmentReplacesInheritedValueAndOutputIsCaptured) {
   plat::SetEnv("TALV_CHILD_VAR", "inherited");
 #ifdef _WIN32
-  plat::TProcessResult r = plat::RunProcess("C:\\windows\\system32\\cmd.exe", {"/c", "echo %TALV_CHILD_VAR%& exit 7"},
-                                            {{"TALV_CHILD_VAR", "given"}});
+  plat::TProcessResult r =
+      plat::RunProcess("C:\\windows\\system32\\cmd.exe", {"/c", "echo %TALV_CHILD_VAR%& exit 7"},
+                       {{"TALV_CHILD_VAR", "given"}});
 #else
   plat::TProcessResult r =
       plat::RunProcess("/bin/sh", {"-c", "echo $TALV_CHILD_VAR; exit 7"}, {{"TALV_CHILD_VAR", "given"}});
@@ -138,6 +139,6 @@ TEST(StopHandler, SignalsReachTheHandlerAndTheProgramRunsOnWithItsErrno) {
   EXPECT_EQ(errno, 0);  // the interrupted code keeps its own errno
   ASSERT_EQ(std::raise(SIGTERM), 0);
   EXPECT_EQ(gStopCalls.load(), 2);  // both handled, and this process is still running
-  std::signal(SIGINT, SIG_DFL);      // a test run stays stoppable
+  std::signal(SIGINT, SIG_DFL);     // a test run stays stoppable
   std::signal(SIGTERM, SIG_DFL);
 }
