@@ -1,19 +1,14 @@
 #include "uEngineMain.h"
 
-#include <cstdlib>
 #include <exception>
-#include <typeinfo>
-
-#if defined(__GNUC__)
-#include <cxxabi.h>
-#endif
 
 #include "pConsole.h"
 #include "pConsoleOut.h"
 #include "uCliModes.h"
 #include "uDemodTest.h"
+#include "uEngineSvc.h"
+#include "uExceptText.h"
 #include "uLog.h"
-#include "uModePlaceholder.h"
 #include "uOptions.h"
 #include "uPathTest.h"
 #include "uSelfTest.h"
@@ -101,29 +96,12 @@ void ConsoleCtrlHandler() {
 
 namespace {
 
-std::string Demangle(const char* name) {
-#if defined(__GNUC__)
-  int status = 0;
-  char* readable = abi::__cxa_demangle(name, nullptr, nullptr, &status);
-  if (status == 0 && readable) {
-    std::string r(readable);
-    std::free(readable);
-    return r;
-  }
-#endif
-  return name;
-}
-
 void PrintException(const std::string& className, const std::string& message) {
   plat::WriteConsoleLine("# exception: " + className + ": " + message);
   SetExitCode(9);
 }
 
 }  // namespace
-
-std::string ExceptionClassName(const std::exception& e) {
-  return Demangle(typeid(e).name());
-}
 
 void RunModeGuarded(const std::function<void()>& body) {
   try {
@@ -132,11 +110,7 @@ void RunModeGuarded(const std::function<void()>& body) {
     PrintException(ExceptionClassName(e), e.what());
   } catch (...) {
     // Not derived from std::exception: the thrown type is all there is to tell.
-    std::string name = "unknown";
-#if defined(__GNUC__)
-    if (const std::type_info* t = abi::__cxa_current_exception_type()) name = Demangle(t->name());
-#endif
-    PrintException(name, "exception of a type outside the standard library");
+    PrintException(CurrentExceptionClassName(), "exception of a type outside the standard library");
   }
 }
 
@@ -150,8 +124,7 @@ struct TEngineMode {
   std::function<void()> Run;  // the mode; sets the exit code itself
 };
 
-// The fixed order of the modes: the first flag present wins. A mode not built yet runs the
-// placeholder; replace its entry with the mode's procedure when it exists.
+// The fixed order of the modes: the first flag present wins.
 const TEngineMode kModes[] = {
     {"list", [] { RunList(); }},
     {"iqstat", [] { RunIqStat(); }},
@@ -164,12 +137,7 @@ const TEngineMode kModes[] = {
     {"selftest", [] { RunSelfTest(); }},
     {"scan", [] { RunScan(); }},
     {"live", [] { RunLive(); }},
-    {"service",
-     [] {
-       const int idleSec = ParseInt(GetOption("idle", ""), 600);  // handed to the service loop
-       (void)idleSec;
-       RunModePlaceholder("--service");
-     }},
+    {"service", [] { RunService(ParseInt(GetOption("idle", ""), 600)); }},
 };
 
 void RunChosenMode() {

@@ -9,7 +9,8 @@
 // plat::WriteConsoleLine, one write per line. An exception escaping a mode is the only one caught:
 // "# exception: <class>: <message>" and exit code 9; the log is closed at exit in every case.
 // Exit codes: 0 success, 1 self test failed, 2 receiver not opened / no --freq, 3 read, configuration
-// or preparation failed, 4 sweep failed or nothing played, 9 exception.
+// or preparation failed, 4 sweep failed, nothing played or the live session ended with an error,
+// 9 exception.
 #include <atomic>
 #include <functional>
 #include <string>
@@ -30,8 +31,6 @@ void ConsoleCtrlHandler();
 
 // Runs body; an exception leaving it prints "# exception: <class>: <message>" and sets exit code 9.
 void RunModeGuarded(const std::function<void()>& body);
-// Readable class name of an exception object ("std::runtime_error").
-std::string ExceptionClassName(const std::exception& e);
 
 // The program; args[0] is the program itself. Returns the exit code.
 int EngineMain(const std::vector<std::string>& args);
