@@ -38,8 +38,8 @@ function(talv_test name folder lib)
   target_link_libraries(${name} PRIVATE ${lib} talv_testsupport GTest::gtest_main)
   set(props TIMEOUT 300 LABELS ${folder})
   if(WIN32 AND folder STREQUAL "audio")
-    # Wine's sound driver refuses a device opened by two processes at the same moment: the audio
-    # tests, which open the real wave output, take turns.
+    # The audio tests open the real wave output under Wine's null sound device: they take turns, so
+    # that one test's device cannot stand in another's way.
     list(APPEND props RESOURCE_LOCK wave_device)
   endif()
   gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120 PROPERTIES ${props})

@@ -32,8 +32,10 @@ if [ "$WINE_OK" = 1 ]; then
   step "build win64" bash scripts/build.sh win64
   step "build win32" bash scripts/build.sh win32
   wine_prefix 64
+  wine_warm_audio build/win64/bin/talv_audio_tests.exe
   step "test win64 under wine" run_ctest win64
   wine_prefix 32
+  wine_warm_audio build/win32/bin/talv_audio_tests.exe
   step "test win32 under wine" run_ctest win32
 elif [ "${CI:-}" = true ]; then
   failed+=("wine missing")

@@ -30,3 +30,9 @@ wine_prefix() {
   /usr/lib/wine/wineserver64 -p >/dev/null 2>&1 </dev/null || wineserver -p >/dev/null 2>&1 </dev/null || true
   wine cmd /c exit >/dev/null 2>&1 </dev/null || true
 }
+
+# A fresh prefix registers its sound device on first use; two test programs doing that at the same
+# moment can register two and one of them then fails to open it. Open it once before the parallel run.
+wine_warm_audio() {
+  [ -f "$1" ] && wine "$1" --gtest_filter='WaveOut.SixBuffers*' >/dev/null 2>&1 </dev/null || true
+}
