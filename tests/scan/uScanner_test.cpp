@@ -518,17 +518,28 @@ TEST(ScannerAbort, AbortEndsTheSweepAtTheNextHopAndTheNextSweepRunsAgain) {
 // ---------------------------------------------------------------------------------------------
 // Automatic gain: blocks read while it steps
 
-TEST(ScannerGain, HitsWaitUntilTheGainControlHasSettled) {
-  // Far too loud at the gain control's first 40 dB: it steps down, and nothing it sees meanwhile
-  // counts. The clock only moves when the test (or a 5 ms re-read pause) moves it.
-  plat::TManualClock clock;
+// A scene far too loud at the gain control's first 40 dB, so that it steps down.
+std::shared_ptr<TTestSim> LoudSim() {
   auto sim = OpenSim(-45);
   sim->AddCarrier(142950000, -40);
-  TScanner scanner(sim, clock);
+  return sim;
+}
+
+TScanSettings AutomaticGainSettings() {
   TScanSettings s = GhostSettings();
   s.ThresholdDb = 12;
   s.Averages = 4;
   s.GainDb = -1;
+  return s;
+}
+
+TEST(ScannerGain, HitsWaitUntilTheGainControlHasSettled) {
+  // Nothing the control sees while it steps counts. The clock only moves when the test (or a 5 ms
+  // re-read pause) moves it.
+  plat::TManualClock clock;
+  auto sim = LoudSim();
+  TScanner scanner(sim, clock);
+  TScanSettings s = AutomaticGainSettings();
   ASSERT_TRUE(scanner.Configure(s)) << scanner.LastError();
   ASSERT_NE(scanner.AutoGain(), nullptr);
   EXPECT_TRUE(scanner.AutoGain()->Active());
@@ -558,13 +569,9 @@ TEST(ScannerGain, ReconfiguredToAFixedGainTheOldControlNoLongerSteps) {
   // Automatic first: the control moves the simulator's gain away from 40 dB. Then a fixed 0 dB: the
   // simulator must stay at 0 dB (gain 1) through the sweeps that follow.
   plat::TManualClock clock;
-  auto sim = OpenSim(-45);
-  sim->AddCarrier(142950000, -40);
+  auto sim = LoudSim();
   TScanner scanner(sim, clock);
-  TScanSettings s = GhostSettings();
-  s.ThresholdDb = 12;
-  s.Averages = 4;
-  s.GainDb = -1;
+  TScanSettings s = AutomaticGainSettings();
   ASSERT_TRUE(scanner.Configure(s)) << scanner.LastError();
   TChannelHitArray hits;
   ASSERT_TRUE(scanner.Sweep(hits, nullptr, nullptr)) << scanner.LastError();
