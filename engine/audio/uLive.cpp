@@ -50,18 +50,16 @@ bool TLiveSession::Prepare() {
   TSdrLimits limits;
   FDevice->GetLimits(limits);
   if (liveHz < limits.MinHz || liveHz > limits.MaxHz) {
-    SetLastError(FormatMHz(liveHz) + " is outside the tuner range (" + FormatMHz(limits.MinHz) + " .. " +
-                 FormatMHz(limits.MaxHz) + ")");
+    SetLastError(OutsideTunerRangeText(liveHz, limits));
     ReleaseAll();
     return false;
   }
-  if (!FDevice->SetSampleRate(static_cast<double>(FConfig.SampleRate))) {
-    SetLastError(FDevice->GetLastError());
+  double rate = 0;
+  if (!SetSessionRate(*FDevice, FConfig, rate, error)) {
+    SetLastError(error);
     ReleaseAll();
     return false;
   }
-  double rate = FDevice->GetSampleRate();
-  if (rate <= 0) rate = static_cast<double>(FConfig.SampleRate);
   FSampleRate = rate;
   const int64_t centre = OffsetCentre(liveHz, rate, limits);
   FCentreHz = centre;
@@ -109,24 +107,21 @@ void TLiveSession::Execute() {
   FDetector = std::make_unique<TDetector>(scan);
   FDetectBuffer.assign(static_cast<size_t>(std::max(FDetector->SamplesNeeded(), 1)), TComplexF{});
   FDetectCount = 0;
-  FAnyDetect = false;
+  FDetectPace.Reset();
 
   FSquelch = std::make_unique<TSquelch>(FConfig.HangTimeMs, true, FClock);
   FSquelchOpen = true;
 
-  int32_t failures = 0;
+  TSessionReader reader("live");
   while (!Terminated()) {
     TComplexF* block = nullptr;
     int32_t n = 0;
-    if (!FReceiver->ReadBlock(block, n)) {
-      if (++failures > kMaxReadFailures) {
-        SetLastError(FReceiver->LastError());
-        LogFmt("live: read failed: %s", FReceiver->LastError().c_str());
-        break;
-      }
-      continue;
+    const TSessionReader::TResult got = reader.Read(*FReceiver, block, n);
+    if (got == TSessionReader::rrGiveUp) {
+      SetLastError(FReceiver->LastError());
+      break;
     }
-    failures = 0;
+    if (got == TSessionReader::rrRetry) continue;
 
     const float* audio = nullptr;
     int32_t count = 0;
@@ -150,16 +145,7 @@ void TLiveSession::Execute() {
       }
     }
 
-    const int32_t room = static_cast<int32_t>(FDetectBuffer.size()) - FDetectCount;
-    const int32_t take = std::min(n, room);
-    if (take > 0) {
-      std::copy(block, block + take, FDetectBuffer.begin() + FDetectCount);
-      FDetectCount += take;
-    }
-    if (FDetectCount >= static_cast<int32_t>(FDetectBuffer.size())) {
-      FDetectCount = 0;
-      Detect();
-    }
+    if (FillDetectBuffer(FDetectBuffer, FDetectCount, block, n)) Detect();
     ++FBlocksRead;
   }
 
@@ -171,10 +157,7 @@ void TLiveSession::Execute() {
 }
 
 void TLiveSession::Detect() {
-  const uint64_t now = FClock.NowMs();
-  if (FAnyDetect && now - FLastDetect < kDetectEveryMs) return;
-  FAnyDetect = true;
-  FLastDetect = now;
+  if (!FDetectPace.Due(FClock.NowMs())) return;
   const int64_t liveHz = FLiveHz.load();
   const int64_t half = RoundHalfEven(ModulationWidthHz(FMode) * 0.5);
   FHits.clear();  // a fresh list per detection: the callback sees only this one's hits

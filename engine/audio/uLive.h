@@ -23,7 +23,8 @@
 #include "uAudioOut.h"
 #include "uDemod.h"
 #include "uDetector.h"
-#include "uDwell.h"  // TDwellHitsEvent
+#include "uDwell.h"    // TDwellHitsEvent
+#include "uMonitor.h"  // the rules every session shares
 #include "uReceiver.h"
 #include "uRecorder.h"
 #include "uSdrIntf.h"
@@ -36,7 +37,6 @@ class TLiveSession : public TSessionThread {
  public:
   static constexpr int32_t kBlockSize = 32768;
   static constexpr uint64_t kDetectEveryMs = 100;
-  static constexpr int32_t kMaxReadFailures = 50;
 
   // Copies the settings; nothing is opened and the thread does not run until Start.
   TLiveSession(const TTalvConfig& config, int64_t hz, TModulation mode,
@@ -100,8 +100,7 @@ class TLiveSession : public TSessionThread {
   std::unique_ptr<TDetector> FDetector;
   std::vector<TComplexF> FDetectBuffer;
   int32_t FDetectCount = 0;
-  uint64_t FLastDetect = 0;
-  bool FAnyDetect = false;
+  TPace FDetectPace{kDetectEveryMs};
   TChannelHitArray FHits;
   std::atomic<bool> FSquelchOpen{true};
   std::atomic<int64_t> FDetections{0};

@@ -1,5 +1,6 @@
 #include "uMonitor.h"
 
+#include <algorithm>
 #include <limits>
 
 #include "uAnalyzer.h"
@@ -14,6 +15,51 @@ int64_t OffsetCentre(int64_t hz, double rate, const TSdrLimits& limits) {
   if (c > limits.MaxHz) c = hz - q;
   if (c < limits.MinHz || c > limits.MaxHz) c = hz;
   return c;
+}
+
+std::string OutsideTunerRangeText(int64_t hz, const TSdrLimits& limits) {
+  return FormatMHz(hz) + " is outside the tuner range (" + FormatMHz(limits.MinHz) + " .. " +
+         FormatMHz(limits.MaxHz) + ")";
+}
+
+bool SetSessionRate(ISdrDevice& device, const TTalvConfig& config, double& rate, std::string& error) {
+  rate = static_cast<double>(config.SampleRate);
+  if (!device.SetSampleRate(rate)) {
+    error = device.GetLastError();
+    return false;
+  }
+  const double reported = device.GetSampleRate();
+  if (reported > 0) rate = reported;
+  return true;
+}
+
+TSessionReader::TResult TSessionReader::Read(TReceiver& receiver, TComplexF*& block, int32_t& count) {
+  if (receiver.ReadBlock(block, count)) {
+    FFailures = 0;
+    return rrBlock;
+  }
+  if (++FFailures <= kMaxReadFailures) return rrRetry;
+  LogFmt("%s: read failed: %s", FComponent, receiver.LastError().c_str());
+  return rrGiveUp;
+}
+
+bool TPace::Due(uint64_t now) {
+  if (FAny && now - FLast < FEveryMs) return false;
+  FAny = true;
+  FLast = now;
+  return true;
+}
+
+bool FillDetectBuffer(std::vector<TComplexF>& buffer, int32_t& count, const TComplexF* block, int32_t n) {
+  const int32_t size = static_cast<int32_t>(buffer.size());
+  const int32_t take = std::min(n, size - count);
+  if (take > 0) {
+    std::copy(block, block + take, buffer.begin() + count);
+    count += take;
+  }
+  if (count < size) return false;
+  count = 0;
+  return true;
 }
 
 TMonitorSession::TMonitorSession(const TTalvConfig& config, int64_t wantedHz, int32_t viewerTimeoutMs,
@@ -54,13 +100,12 @@ bool TMonitorSession::Prepare() {
   if (wanted > limits.MaxHz) wanted = limits.MaxHz;
   FWantedHz = wanted;
 
-  if (!FDevice->SetSampleRate(static_cast<double>(FConfig.SampleRate))) {
-    SetLastError(FDevice->GetLastError());
+  double rate = 0;
+  if (!SetSessionRate(*FDevice, FConfig, rate, error)) {
+    SetLastError(error);
     ReleaseDevice();
     return false;
   }
-  double rate = FDevice->GetSampleRate();
-  if (rate <= 0) rate = static_cast<double>(FConfig.SampleRate);
   FSampleRate = rate;
   FCentreHz = OffsetCentre(wanted, rate, limits);
 
@@ -103,7 +148,8 @@ void TMonitorSession::Execute() {
     SetLastError("the monitor was not prepared");
     return;
   }
-  int32_t failures = 0;
+  TSessionReader reader("monitor");
+  FFramePace.Reset();
   while (!Terminated()) {
     int64_t pending = 0;
     if (TakePending(pending)) {
@@ -122,21 +168,16 @@ void TMonitorSession::Execute() {
 
     TComplexF* block = nullptr;
     int32_t n = 0;
-    if (!FReceiver->ReadBlock(block, n)) {
-      if (++failures > kMaxReadFailures) {
-        SetLastError(FReceiver->LastError());
-        LogFmt("monitor: read failed: %s", FReceiver->LastError().c_str());
-        return;
-      }
-      continue;
+    const TSessionReader::TResult got = reader.Read(*FReceiver, block, n);
+    if (got == TSessionReader::rrGiveUp) {
+      SetLastError(FReceiver->LastError());
+      return;
     }
-    failures = 0;
+    if (got == TSessionReader::rrRetry) continue;  // no frame and no viewer check on a failed read
     ++FBlocksRead;
 
     const uint64_t now = FClock.NowMs();
-    if (!FAnyFrame || now - FLastFrameTick >= kFrameEveryMs) {
-      FAnyFrame = true;
-      FLastFrameTick = now;
+    if (FFramePace.Due(now)) {
       FHits.clear();  // every frame gets its own hits
       FDetector->Process(FReceiver.get(), block, FCentreHz.load(), std::numeric_limits<int64_t>::min(),
                          std::numeric_limits<int64_t>::max(), "monitor", FHits, -1);

@@ -73,13 +73,12 @@ bool TMultiLiveSession::Prepare() {
     FDevice.reset();
     return false;
   }
-  if (!FDevice->SetSampleRate(static_cast<double>(FConfig.SampleRate))) {
-    SetLastError(FDevice->GetLastError());
+  double rate = 0;
+  if (!SetSessionRate(*FDevice, FConfig, rate, error)) {
+    SetLastError(error);
     ReleaseAll();
     return false;
   }
-  double rate = FDevice->GetSampleRate();
-  if (rate <= 0) rate = static_cast<double>(FConfig.SampleRate);
 
   TScanHopArray hops;
   BuildHops(hops, FConfig.StartHz, FConfig.StopHz, rate, 0.075);
@@ -97,8 +96,7 @@ bool TMultiLiveSession::Prepare() {
   TSdrLimits limits;
   FDevice->GetLimits(limits);
   if (mid.CenterHz < limits.MinHz || mid.CenterHz > limits.MaxHz) {
-    SetLastError(FormatMHz(mid.CenterHz) + " is outside the tuner range (" + FormatMHz(limits.MinHz) +
-                 " .. " + FormatMHz(limits.MaxHz) + ")");
+    SetLastError(OutsideTunerRangeText(mid.CenterHz, limits));
     ReleaseAll();
     return false;
   }
@@ -139,21 +137,18 @@ void TMultiLiveSession::Execute() {
     SetLastError("the multi-channel session was not prepared");
     return;
   }
-  FAnyDetect = false;
-  FAnyHitsCall = false;
-  int32_t failures = 0;
+  FDetectPace.Reset();
+  FHitsPace.Reset();
+  TSessionReader reader("multi");
   while (!Terminated()) {
     TComplexF* block = nullptr;
     int32_t n = 0;
-    if (!FReceiver->ReadBlock(block, n)) {
-      if (++failures > kMaxReadFailures) {
-        SetLastError(FReceiver->LastError());
-        LogFmt("multi: read failed: %s", FReceiver->LastError().c_str());
-        break;
-      }
-      continue;
+    const TSessionReader::TResult got = reader.Read(*FReceiver, block, n);
+    if (got == TSessionReader::rrGiveUp) {
+      SetLastError(FReceiver->LastError());
+      break;
     }
-    failures = 0;
+    if (got == TSessionReader::rrRetry) continue;
     ++FBlocksRead;
 
     FMix.Begin();
@@ -180,16 +175,7 @@ void TMultiLiveSession::Execute() {
     const int32_t m = FMix.Finish();
     if (m > 0) FWaveOut->Write(FMix.Data(), m);
 
-    const int32_t room = static_cast<int32_t>(FDetectBuffer.size()) - FDetectCount;
-    const int32_t take = std::min(n, room);
-    if (take > 0) {
-      std::copy(block, block + take, FDetectBuffer.begin() + FDetectCount);
-      FDetectCount += take;
-    }
-    if (FDetectCount >= static_cast<int32_t>(FDetectBuffer.size())) {
-      FDetectCount = 0;
-      Detect();
-    }
+    if (FillDetectBuffer(FDetectBuffer, FDetectCount, block, n)) Detect();
   }
 
   LogFmt("multi: stopped after %lld blocks, %lld dropped audio buffer(s)",
@@ -198,18 +184,12 @@ void TMultiLiveSession::Execute() {
 
 void TMultiLiveSession::Detect() {
   const uint64_t now = FClock.NowMs();
-  if (FAnyDetect && now - FLastDetect < kDetectEveryMs) return;
-  FAnyDetect = true;
-  FLastDetect = now;
+  if (!FDetectPace.Due(now)) return;
   FHits.clear();  // a fresh list per detection: the callback sees only this one's hits
   FDetector->Process(FReceiver.get(), FDetectBuffer.data(), FCentreHz.load(), FLoHz.load(), FHiHz.load(),
                      "multi", FHits, -1);
   OpenOrTrigger(FHits);
-  if (OnHits != nullptr && (!FAnyHitsCall || now - FLastHitsCall >= kHitsEveryMs)) {
-    FAnyHitsCall = true;
-    FLastHitsCall = now;
-    OnHits(FHits, OnHitsData);
-  }
+  if (OnHits != nullptr && FHitsPace.Due(now)) OnHits(FHits, OnHitsData);
   CloseStale();
 }
 

@@ -23,7 +23,8 @@
 #include "uAudioOut.h"
 #include "uDemod.h"
 #include "uDetector.h"
-#include "uDwell.h"  // TDwellHitsEvent
+#include "uDwell.h"    // TDwellHitsEvent
+#include "uMonitor.h"  // the rules every session shares
 #include "uReceiver.h"
 #include "uRecorder.h"
 #include "uSdrIntf.h"
@@ -67,7 +68,6 @@ class TMultiLiveSession : public TSessionThread {
   static constexpr int32_t kBlockSize = 32768;
   static constexpr uint64_t kDetectEveryMs = 200;
   static constexpr uint64_t kHitsEveryMs = 1000;
-  static constexpr int32_t kMaxReadFailures = 50;
 
   // Copies the settings; nothing is opened and the thread does not run until Start.
   explicit TMultiLiveSession(const TTalvConfig& config, plat::IClock& clock = plat::SystemClock());
@@ -128,10 +128,8 @@ class TMultiLiveSession : public TSessionThread {
   std::atomic<int64_t> FBlocksRead{0};
   std::vector<TMultiChannel> FChannels;
   TAudioMix FMix;
-  uint64_t FLastDetect = 0;
-  bool FAnyDetect = false;
-  uint64_t FLastHitsCall = 0;
-  bool FAnyHitsCall = false;
+  TPace FDetectPace{kDetectEveryMs};
+  TPace FHitsPace{kHitsEveryMs};
   TChannelHitArray FHits;
   std::atomic<int32_t> FChannelCount{0};
   std::atomic<int32_t> FMostChannels{0};

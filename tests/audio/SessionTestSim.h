@@ -8,8 +8,10 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "pClock.h"
+#include "pFs.h"
 #include "pSystem.h"
 #include "uSdrDevices.h"
 #include "uSdrSim.h"
@@ -28,6 +30,14 @@ class TPacedSim : public TSimDevice {
     }
     return TSimDevice::Open(index);
   }
+  bool SetSampleRate(double samplesPerSecond) override {
+    if (!RateError.empty()) {
+      LastError = RateError;
+      return false;
+    }
+    return TSimDevice::SetSampleRate(samplesPerSecond);
+  }
+  double GetSampleRate() override { return ReportNoRate ? 0.0 : TSimDevice::GetSampleRate(); }
   bool SetCenterFreq(int64_t hz) override {
     ++Tunes;
     return TSimDevice::SetCenterFreq(hz);
@@ -55,7 +65,9 @@ class TPacedSim : public TSimDevice {
   std::function<void(int64_t read)> OnRead;
   int32_t FailReads = 0;  // this many next reads fail with FailText
   std::string FailText = "usb transfer failed (-5)";
-  std::string OpenError;  // non-empty: Open fails with it
+  std::string OpenError;      // non-empty: Open fails with it
+  std::string RateError;      // non-empty: SetSampleRate fails with it
+  bool ReportNoRate = false;  // GetSampleRate reports 0, as some receivers do before streaming
   int64_t Reads = 0;
   int64_t FailedReads = 0;
   int32_t Tunes = 0;
@@ -74,6 +86,26 @@ class TOverride {
   TOverride(const TOverride&) = delete;
   TOverride& operator=(const TOverride&) = delete;
 };
+
+// Stops the session at read number `lastRead`, its last block (read 1 is Prepare's retune discard, so
+// reads 2 .. lastRead are its blocks); `more` runs first on every read.
+inline void StopAt(TPacedSim& sim, TSessionThread& session, int64_t lastRead,
+                   std::function<void(int64_t)> more = nullptr) {
+  sim.OnRead = [&session, lastRead, more](int64_t read) {
+    if (more) more(read);
+    if (read == lastRead) session.Terminate();
+  };
+}
+
+// Names of the files (not folders) in a folder.
+inline std::vector<std::string> FilesIn(const std::string& folder) {
+  std::vector<plat::TDirEntry> entries;
+  plat::ListDirectory(folder, entries);
+  std::vector<std::string> names;
+  for (auto& e : entries)
+    if (!e.IsDirectory) names.push_back(e.Name);
+  return names;
+}
 
 // Waits (really, in 1 ms steps) until the session's thread has ended; false after timeoutMs.
 inline bool WaitFinished(const TSessionThread& s, uint32_t timeoutMs = 120000) {

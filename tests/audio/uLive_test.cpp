@@ -17,6 +17,8 @@
 #include "uLog.h"
 #include "uSpecTap.h"
 
+using sessiontest::FilesIn;
+using sessiontest::StopAt;
 using sessiontest::TOverride;
 using sessiontest::TPacedSim;
 using testsupport::ReadWholeFile;
@@ -60,24 +62,7 @@ struct TLiveScene {
     std::lock_guard<std::mutex> guard(s->HitsLock);
     s->HitCalls.push_back(hits);
   }
-
-  // Stops the session at read number `lastRead`, its last block (reads 2 .. lastRead are its blocks).
-  void StopAt(TLiveSession& session, int64_t lastRead, std::function<void(int64_t)> more = nullptr) {
-    Sim->OnRead = [&session, lastRead, more](int64_t read) {
-      if (more) more(read);
-      if (read == lastRead) session.Stop();
-    };
-  }
 };
-
-std::vector<std::string> FilesIn(const std::string& folder) {
-  std::vector<plat::TDirEntry> entries;
-  plat::ListDirectory(folder, entries);
-  std::vector<std::string> names;
-  for (auto& e : entries)
-    if (!e.IsDirectory) names.push_back(e.Name);
-  return names;
-}
 
 // The 16-bit samples of a mono WAV take.
 std::vector<int16_t> WavSamples(const std::string& path) {
@@ -117,7 +102,7 @@ TEST(LiveSession, PlaysAndRecordsAToneWithTakeAndExtraFile) {
     EXPECT_DOUBLE_EQ(live.SampleRate(), 2048000.0);
     EXPECT_EQ(s.Sim->CenterHz, kCentre);
 
-    s.StopAt(live, 201, [&](int64_t read) {
+    StopAt(*s.Sim, live, 201, [&](int64_t read) {
       if (read == 200 && live.Recorder() != nullptr) takeWhileRunning = live.Recorder()->CurrentFile();
     });
     ASSERT_TRUE(live.Start());
@@ -188,7 +173,7 @@ TEST(LiveSession, TakeIsNamedWithTheModulationPlayedNotTheSettings) {
     ASSERT_TRUE(live.Prepare()) << live.ErrorText();
     ASSERT_NE(live.Recorder(), nullptr);
     EXPECT_EQ(live.Recorder()->Mode(), modAM);
-    s.StopAt(live, 101);
+    StopAt(*s.Sim, live, 101);
     ASSERT_TRUE(live.Start());
     live.WaitFor();
     EXPECT_EQ(live.BlocksRead(), 100);
@@ -208,7 +193,7 @@ TEST(LiveSession, NoRecordingWithoutRecordAudio) {
     TLiveSession live(s.Cfg, kChannel, modNFM, s.Clock);
     ASSERT_TRUE(live.Prepare());
     EXPECT_EQ(live.Recorder(), nullptr);
-    s.StopAt(live, 80);
+    StopAt(*s.Sim, live, 80);
     ASSERT_TRUE(live.Start());
     live.WaitFor();
   }
@@ -228,7 +213,7 @@ TEST(LiveSession, SquelchClosesOnSilenceAndPlaysZeros) {
     live.OnHits = &TLiveScene::OnHits;
     live.OnHitsData = &s;
     ASSERT_TRUE(live.Prepare());
-    s.StopAt(live, 101);
+    StopAt(*s.Sim, live, 101);
     ASSERT_TRUE(live.Start());
     live.WaitFor();
     EXPECT_FALSE(live.SquelchOpen());
@@ -269,7 +254,7 @@ TEST(LiveSession, SquelchClosesAHangTimeAfterTheChannelStops) {
     live.WavPath = extra;
     ASSERT_TRUE(live.Prepare());
     // 100 blocks (1.6 s) of the channel, then 150 blocks of noise.
-    s.StopAt(live, 251, [&](int64_t read) {
+    StopAt(*s.Sim, live, 251, [&](int64_t read) {
       if (read == 102) s.Sim->ClearTones();
     });
     ASSERT_TRUE(live.Start());
@@ -340,6 +325,14 @@ TEST(LiveSession, ReceiverThatCannotOpenFailsPrepareWithItsText) {
   EXPECT_FALSE(live.Prepare());
   EXPECT_EQ(live.ErrorText(), "usb_claim_interface error -6");
   EXPECT_FALSE(live.Finished() && live.Started());
+}
+
+TEST(LiveSession, RefusedRateFailsPrepareWithTheReceiversText) {
+  TLiveScene s;
+  s.Sim->RateError = "invalid sample rate 2048000";
+  TLiveSession live(s.Cfg, kChannel, modNFM, s.Clock);
+  EXPECT_FALSE(live.Prepare());
+  EXPECT_EQ(live.ErrorText(), "invalid sample rate 2048000");
 }
 
 TEST(LiveSession, FrequencyNearTheTunersLowEndIsTunedFromAbove) {

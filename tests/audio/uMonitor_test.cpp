@@ -72,6 +72,83 @@ TEST(OffsetCentre, QuarterRateIsRoundedHalfToEven) {
   EXPECT_EQ(OffsetCentre(10000000, 1000006, Limits(0, 20000000)), 9749998);
 }
 
+TEST(OutsideTunerRangeText, NamesTheFrequencyAndTheRange) {
+  EXPECT_EQ(OutsideTunerRangeText(20000000, Limits(24000000, 1766000000)),
+            "20.000000 MHz is outside the tuner range (24.000000 MHz .. 1766.000000 MHz)");
+}
+
+TEST(SetSessionRate, TakesTheReportedRateOrTheSettingsRate) {
+  plat::TManualClock clock;
+  TPacedSim sim(clock);
+  TTalvConfig cfg;
+  cfg.SampleRate = 2400000;
+  double rate = 0;
+  std::string error;
+  ASSERT_TRUE(SetSessionRate(sim, cfg, rate, error));
+  EXPECT_EQ(rate, 2400000.0);
+  sim.ReportNoRate = true;
+  cfg.SampleRate = 1024000;
+  ASSERT_TRUE(SetSessionRate(sim, cfg, rate, error));
+  EXPECT_EQ(rate, 1024000.0);
+  sim.RateError = "invalid sample rate";
+  EXPECT_FALSE(SetSessionRate(sim, cfg, rate, error));
+  EXPECT_EQ(error, "invalid sample rate");
+}
+
+// ---------------------------------------------------------------------------------------------
+// Pacing, detection buffer, reading
+
+TEST(SessionPace, FirstTimeAlwaysThenAtMostOnceEveryPeriod) {
+  TPace pace(100);
+  EXPECT_TRUE(pace.Due(0));  // even at tick 0
+  EXPECT_FALSE(pace.Due(99));
+  EXPECT_TRUE(pace.Due(100));
+  EXPECT_FALSE(pace.Due(150));
+  EXPECT_TRUE(pace.Due(260));
+  EXPECT_FALSE(pace.Due(359));  // counted from the last time it was due, not from a grid
+  pace.Reset();
+  EXPECT_TRUE(pace.Due(360));
+}
+
+TEST(DetectBuffer, FillsAcrossBlocksAndDropsWhatDoesNotFit) {
+  std::vector<TComplexF> buffer(5);
+  int32_t count = 0;
+  TComplexF block[4];
+  for (int i = 0; i < 4; ++i) block[i] = TComplexF{static_cast<float>(i + 1), 0.0f};
+  EXPECT_FALSE(FillDetectBuffer(buffer, count, block, 3));
+  EXPECT_EQ(count, 3);
+  EXPECT_TRUE(FillDetectBuffer(buffer, count, block, 4));  // two fit, two are dropped
+  EXPECT_EQ(count, 0);
+  EXPECT_EQ(buffer[2].Re, 3.0f);
+  EXPECT_EQ(buffer[3].Re, 1.0f);
+  EXPECT_EQ(buffer[4].Re, 2.0f);
+  // A block longer than the buffer fills it at once.
+  std::vector<TComplexF> small(2);
+  EXPECT_TRUE(FillDetectBuffer(small, count, block, 4));
+  EXPECT_EQ(small[1].Re, 2.0f);
+  EXPECT_FALSE(FillDetectBuffer(small, count, block, 0));
+}
+
+TEST(SessionReader, RidesOutFiftyFailuresInARowAndGivesUpOnTheFiftyFirst) {
+  plat::TManualClock clock;
+  auto sim = std::make_shared<TPacedSim>(clock);
+  sim->Open(0);
+  TReceiver rx(sim, clock);
+  ASSERT_TRUE(rx.Configure(2048000, 0, 0, 1024));
+  TSessionReader reader("test");
+  TComplexF* block = nullptr;
+  int32_t n = 0;
+  EXPECT_EQ(reader.Read(rx, block, n), TSessionReader::rrBlock);
+  EXPECT_EQ(n, 1024);
+  sim->FailReads = 50;
+  for (int i = 0; i < 50; ++i) EXPECT_EQ(reader.Read(rx, block, n), TSessionReader::rrRetry) << i;
+  EXPECT_EQ(reader.Read(rx, block, n), TSessionReader::rrBlock);  // a success starts the count again
+  sim->FailReads = 51;
+  for (int i = 0; i < 50; ++i) EXPECT_EQ(reader.Read(rx, block, n), TSessionReader::rrRetry) << i;
+  EXPECT_EQ(reader.Read(rx, block, n), TSessionReader::rrGiveUp);
+  EXPECT_EQ(rx.LastError(), "usb transfer failed (-5)");
+}
+
 // ---------------------------------------------------------------------------------------------
 // Preparing
 
@@ -99,6 +176,14 @@ TEST(MonitorSession, PrepareClampsTheWatchedFrequencyToTheTuner) {
   ASSERT_TRUE(high.Prepare());
   EXPECT_EQ(high.WantedHz(), 6000000000LL);
   EXPECT_EQ(high.CentreHz(), 6000000000LL - 512000);
+}
+
+TEST(MonitorSession, RefusedRateFailsPrepareWithTheReceiversText) {
+  TMonitorScene s;
+  s.Sim->RateError = "invalid sample rate 2048000";
+  TMonitorSession m(s.Cfg, kWatch, 4000, s.Clock);
+  EXPECT_FALSE(m.Prepare());
+  EXPECT_EQ(m.LastError(), "invalid sample rate 2048000");
 }
 
 TEST(MonitorSession, ReceiverThatCannotOpenFailsPrepareWithItsText) {

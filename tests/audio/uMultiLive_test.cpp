@@ -15,6 +15,8 @@
 #include "uLog.h"
 #include "uSpecTap.h"
 
+using sessiontest::FilesIn;
+using sessiontest::StopAt;
 using sessiontest::TOverride;
 using sessiontest::TPacedSim;
 using testsupport::ReadWholeFile;
@@ -62,24 +64,7 @@ struct TMultiScene {
     s->HitCalls.push_back(hits);
     s->HitCallTimes.push_back(s->Clock.NowMs());
   }
-
-  // Reads 2 .. lastRead are the session's blocks (read 1 is the retune's discard).
-  void StopAt(TMultiLiveSession& session, int64_t lastRead, std::function<void(int64_t)> more = nullptr) {
-    Sim->OnRead = [&session, lastRead, more](int64_t read) {
-      if (more) more(read);
-      if (read == lastRead) session.Stop();
-    };
-  }
 };
-
-std::vector<std::string> FilesIn(const std::string& folder) {
-  std::vector<plat::TDirEntry> entries;
-  plat::ListDirectory(folder, entries);
-  std::vector<std::string> names;
-  for (auto& e : entries)
-    if (!e.IsDirectory) names.push_back(e.Name);
-  return names;
-}
 
 std::vector<int64_t> LaneKeys() {
   TLevelLaneInfoArray lanes;
@@ -163,7 +148,7 @@ TEST(MultiLiveSession, OneLevelLanePerChannelInTheTuning) {
     EXPECT_EQ(multi.HiHz(), hops[0].HiHz);
     EXPECT_EQ(s.Sim->CenterHz, hops[0].CenterHz);
     EXPECT_EQ(multi.DeviceName(), "Test");
-    s.StopAt(multi, 151, [&](int64_t read) {
+    StopAt(*s.Sim, multi, 151, [&](int64_t read) {
       if (read == 100) lanesMidway = LaneKeys();
     });
     ASSERT_TRUE(multi.Start());
@@ -229,7 +214,7 @@ TEST(MultiLiveSession, MaxParallelLimitsTheChannelsFollowed) {
   {
     TMultiLiveSession multi(s.Cfg, s.Clock);
     ASSERT_TRUE(multi.Prepare());
-    s.StopAt(multi, 60);
+    StopAt(*s.Sim, multi, 60);
     ASSERT_TRUE(multi.Start());
     multi.WaitFor();
     EXPECT_EQ(multi.ChannelCount(), 2);
@@ -253,7 +238,7 @@ TEST(MultiLiveSession, MaxParallelOutsideOneToSixteenFollowsSixteen) {
     for (int i = 0; i < 17; ++i) s.Sim->AddFmTone(hops[0].LoHz + 50000 + 100000LL * i, -32, 1000, 2500);
     TMultiLiveSession multi(s.Cfg, s.Clock);
     ASSERT_TRUE(multi.Prepare());
-    s.StopAt(multi, 4);
+    StopAt(*s.Sim, multi, 4);
     ASSERT_TRUE(multi.Start());
     multi.WaitFor();
     EXPECT_EQ(multi.ChannelCount(), 16) << maxParallel;
@@ -272,7 +257,7 @@ TEST(MultiLiveSession, ChannelStaysFollowedForFourHangTimesAfterItStops) {
   ASSERT_TRUE(multi.Prepare());
   // The channel speaks for blocks 1 .. 62 (about 1 s): last detected on block 53. Its squelch closes
   // 300 ms later; it is dropped on the first detection more than 1200 ms after block 53 (block 131).
-  s.StopAt(multi, 151, [&](int64_t read) {
+  StopAt(*s.Sim, multi, 151, [&](int64_t read) {
     if (read == 64) s.Sim->ClearTones();
     if (read == 100 || read == 131 || read == 133) {
       counts.push_back(multi.ChannelCount());
@@ -301,7 +286,7 @@ TEST(MultiLiveSession, ChannelThatComesBackIsFollowedAgain) {
   std::vector<int32_t> counts;
   TMultiLiveSession multi(s.Cfg, s.Clock);
   ASSERT_TRUE(multi.Prepare());
-  s.StopAt(multi, 160, [&](int64_t read) {
+  StopAt(*s.Sim, multi, 160, [&](int64_t read) {
     if (read == 20) s.Sim->ClearTones();
     if (read == 80) counts.push_back(multi.ChannelCount());
     if (read == 90) s.Sim->AddFmTone(kB, -25, 1000, 2500);
