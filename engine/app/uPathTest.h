@@ -12,11 +12,20 @@
 // stops and waits for its session before judging, so no report arrives during a judgement.
 // The run takes about 15 s of real time (the sessions run as they would for a user).
 #include <cstdint>
+#include <memory>
 
 #include "uAnalyzer.h"
+#include "uSdrSim.h"
+#include "uTalvConfig.h"
 
 // The mode; true when every path passed (the program turns false into exit code 1).
 bool RunPathTest();
+
+// The scene (opened, on a fresh simulated receiver), the test settings of every path and the scan
+// settings of the scanner and dwell paths.
+std::shared_ptr<TSimDevice> MakePathScene();
+TTalvConfig PathTestConfig();
+TScanSettings PathScanSettings();
 
 // The shared list: emptied, one frequency added (once), every hit's channel added. AddCollectedHits
 // has the shape of the sessions' and the dwell runner's hits callback.

@@ -2,10 +2,17 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <limits>
 #include <string>
 #include <vector>
 
 #include "TestSupport.h"
+#include "pClock.h"
+#include "uDetector.h"
+#include "uFreqText.h"
+#include "uMonitor.h"
+#include "uReceiver.h"
 
 using namespace testsupport;
 
@@ -58,6 +65,54 @@ TEST(PathJudgement, ThePathThatCannotSeeTheSecondSignalPassesWithoutIt) {
   EXPECT_TRUE(JudgePath("live    ", false));  // seen anyway: no harm
   EXPECT_EQ(SplitLines(::testing::internal::GetCapturedStdout()),
             std::vector<std::string>{"# OK   live    : 142.950000 MHz 141.600000 MHz"});
+}
+
+// The monitor and the live sessions analyse whichever block is current when a frame is due, so every
+// block of the scene must give the same verdict. This reads the scene as the monitor (tuned a quarter
+// of the rate below 142 MHz) and the multi-channel session (tuned to 142 MHz) do, with their
+// two-segment spectra, analyses every block after the gain control has settled, and asks that nothing
+// beyond the scene comes within 3 dB of the threshold.
+TEST(PathScene, NothingBeyondTheSceneNearsTheThresholdInAnyBlock) {
+  const TTalvConfig cfg = PathTestConfig();
+  TSdrLimits limits;
+  MakePathScene()->GetLimits(limits);
+  for (int64_t centre : {OffsetCentre(142000000, double(cfg.SampleRate), limits), int64_t(142000000)}) {
+    SCOPED_TRACE(centre);
+    plat::TManualClock clock;
+    auto scene = MakePathScene();
+    TScanSettings scan;
+    DefaultScanSettings(scan);
+    scan.SampleRate = double(cfg.SampleRate);
+    scan.Averages = 2;
+    ApplyConfigToScanSettings(scan, cfg);
+    scan.ThresholdDb = cfg.SnrDb - 3.0;
+    TDetector detector(scan);
+    TReceiver receiver(scene, clock);
+    ASSERT_TRUE(receiver.Configure(double(cfg.SampleRate), cfg.GainDb, 0, detector.SamplesNeeded()));
+    ASSERT_TRUE(receiver.Retune(centre, 0));
+    int analysed = 0, beyond = 0;
+    std::string first;
+    for (int block = 0; block < 300; ++block) {
+      TComplexF* samples = nullptr;
+      int32_t n = 0;
+      ASSERT_TRUE(receiver.ReadBlock(samples, n));
+      clock.Advance(40);  // one frame every 40 ms, as the monitor publishes them
+      if (!receiver.AgcSettled()) continue;
+      ++analysed;
+      TChannelHitArray hits;
+      detector.Process(&receiver, samples, centre, std::numeric_limits<int64_t>::min(),
+                       std::numeric_limits<int64_t>::max(), "scene", hits, -1);
+      for (const TChannelHit& h : hits) {
+        const bool inScene =
+            std::llabs(h.ChannelHz - 142950000) <= 5000 || std::llabs(h.ChannelHz - 141600000) <= 5000;
+        if (!inScene && beyond++ == 0)
+          first = "block " + std::to_string(block) + ": " + FormatMHz(h.ChannelHz) + " at " +
+                  std::to_string(h.SnrDb) + " dB";
+      }
+    }
+    EXPECT_EQ(beyond, 0) << "first: " << first;
+    EXPECT_GT(analysed, 200);
+  }
 }
 
 // The whole mode as a user runs it: five paths on the same scene, each with the real sessions. A path
