@@ -42,5 +42,10 @@ function(talv_test name folder lib)
     # that one test's device cannot stand in another's way.
     list(APPEND props RESOURCE_LOCK wave_device)
   endif()
+  if(folder STREQUAL "service")
+    # Some service tests run the engine program itself, which serves the one shipped pipe name: the
+    # service tests take turns so that two engines never meet on it.
+    list(APPEND props RESOURCE_LOCK engine_pipe)
+  endif()
   gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120 PROPERTIES ${props})
 endfunction()
