@@ -23,41 +23,10 @@
 // ---------------------------------------------------------------------------------------------
 // Console text
 
-namespace {
-
-std::string VStrFmt(const char* fmt, va_list args) {
-  char small[512];
-  va_list again;
-  va_copy(again, args);
-  const int n = std::vsnprintf(small, sizeof small, fmt, args);
-  std::string text;
-  if (n < 0) {
-    text.clear();
-  } else if (static_cast<size_t>(n) < sizeof small) {
-    text.assign(small, static_cast<size_t>(n));
-  } else {
-    text.resize(static_cast<size_t>(n) + 1);
-    std::vsnprintf(text.data(), text.size(), fmt, again);
-    text.resize(static_cast<size_t>(n));
-  }
-  va_end(again);
-  return text;
-}
-
-}  // namespace
-
-std::string StrFmt(const char* fmt, ...) {
-  va_list args;
-  va_start(args, fmt);
-  std::string text = VStrFmt(fmt, args);
-  va_end(args);
-  return text;
-}
-
 void PrintFmt(const char* fmt, ...) {
   va_list args;
   va_start(args, fmt);
-  const std::string text = VStrFmt(fmt, args);
+  const std::string text = VFormatText(fmt, args);
   va_end(args);
   plat::WriteConsoleLine(text);
 }

@@ -13,12 +13,10 @@
 #include <string>
 
 #include "uAnalyzer.h"
-#include "uLog.h"  // TALV_PRINTF_FORMAT
+#include "uLog.h"  // FormatText, TALV_PRINTF_FORMAT
 #include "uTalvConfig.h"
 
-// printf into a string (the engine's console lines and verdicts are built with it).
-std::string StrFmt(const char* fmt, ...) TALV_PRINTF_FORMAT(1, 2);
-// StrFmt, then one console line.
+// FormatText, then one console line.
 void PrintFmt(const char* fmt, ...) TALV_PRINTF_FORMAT(1, 2);
 
 // The modes.

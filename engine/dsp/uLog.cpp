@@ -99,8 +99,6 @@ void WriteLogLine(const std::string& message) {
   if (s.File.IsOpen()) s.File.Write(line.data(), line.size());
 }
 
-namespace {
-
 // printf rules into a string of any length; one pass for the common short text.
 std::string VFormatText(const char* fmt, va_list args) {
   va_list again;
@@ -118,8 +116,6 @@ std::string VFormatText(const char* fmt, va_list args) {
   va_end(again);
   return text;
 }
-
-}  // namespace
 
 void LogFmt(const char* fmt, ...) {
   if (!gEnabled.load(std::memory_order_relaxed)) return;

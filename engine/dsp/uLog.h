@@ -10,6 +10,7 @@
 // lock is taken, and no other lock is taken while it is held, so lines never interleave. Nothing is
 // reported: a log that cannot be opened is skipped and the next line tries again.
 // Messages begin with a component word and a colon ("scanner:", "agc:", "service:" ...).
+#include <cstdarg>
 #include <string>
 
 #if defined(__MINGW32__)
@@ -25,6 +26,7 @@ void LogFmt(const char* fmt, ...) TALV_PRINTF_FORMAT(1, 2);
 // printf rules into a text of any length, for messages and error texts. Not for numbers that a
 // program reads back: those use "." whatever the locale (std::to_chars).
 std::string FormatText(const char* fmt, ...) TALV_PRINTF_FORMAT(1, 2);
+std::string VFormatText(const char* fmt, va_list args);
 // Writes one time-stamped line when logging is on.
 void WriteLogLine(const std::string& message);
 // Switches writing on or off; the file is opened only by the next line.

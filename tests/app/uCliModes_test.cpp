@@ -574,9 +574,9 @@ TEST(CliProcess, StandInReceiversAreListedAndTheirStreamJudged) {
   std::vector<uint8_t> counter(2000);
   for (size_t i = 0; i < counter.size(); ++i) counter[i] = static_cast<uint8_t>(i);
   const TIqStats st = MeasureIq(counter.data(), 1000, false);
-  EXPECT_EQ(lines[1], StrFmt("IQ\tmeanI %.5f\tmeanQ %.5f", st.MeanI, st.MeanQ));
+  EXPECT_EQ(lines[1], FormatText("IQ\tmeanI %.5f\tmeanQ %.5f", st.MeanI, st.MeanQ));
   EXPECT_EQ(lines[2],
-            StrFmt("IQ\trmsI  %.5f\trmsQ  %.5f\timbalance %.2f dB", st.RmsI, st.RmsQ, st.ImbalanceDb));
-  EXPECT_EQ(lines[3], StrFmt("IQ\tcorrelation %.4f", st.Correlation));
+            FormatText("IQ\trmsI  %.5f\trmsQ  %.5f\timbalance %.2f dB", st.RmsI, st.RmsQ, st.ImbalanceDb));
+  EXPECT_EQ(lines[3], FormatText("IQ\tcorrelation %.4f", st.Correlation));
   EXPECT_EQ(lines[4], "# I and Q are correlated - the stream is not proper quadrature");
 }
