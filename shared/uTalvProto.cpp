@@ -1,5 +1,8 @@
 #include "uTalvProto.h"
 
+#include <charconv>
+#include <cmath>
+
 #include "pPipe.h"
 
 namespace {
@@ -12,14 +15,15 @@ class TPackedLines {
   TPackedLines(TTextLines& lines, const char* prefix, size_t perLine)
       : FLines(lines), FPrefix(prefix), FPerLine(perLine) {}
   ~TPackedLines() { Flush(); }
-  void Add(const std::string& item) {
+  // Starts the next item and returns the line to append its text to.
+  std::string& Item() {
     if (FCount == FPerLine) Flush();
     if (FCount == 0)
       FLine = FPrefix;
     else
       FLine.push_back(' ');
-    FLine += item;
     ++FCount;
+    return FLine;
   }
 
  private:
@@ -400,6 +404,35 @@ TTextLines StatusLines(const TStatusInfo& s) {
   return lines;
 }
 
+void AppendFixed(std::string& out, float value, int decimals) {
+  static constexpr int64_t kPow10[] = {1, 10, 100, 1000, 10000, 100000, 1000000, 10000000, 100000000};
+  const double v = value;
+  // A float has 24 significant bits and 10^8 needs 27, so the product is exact in a double.
+  const double scaled =
+      decimals >= 0 && decimals <= 8 ? std::fabs(v) * static_cast<double>(kPow10[decimals]) : -1;
+  if (!(scaled >= 0 && scaled < 9.0e15)) {  // NaN, infinities, huge values and other precisions
+    out += FormatPoint(v, decimals);
+    return;
+  }
+  const double whole = std::floor(scaled);
+  const double rest = scaled - whole;  // exact
+  int64_t n = static_cast<int64_t>(whole);
+  // Halves do occur (0.25 at one decimal); they go to the even neighbour, as the general formatter does.
+  if (rest > 0.5 || (rest == 0.5 && (n & 1) != 0)) ++n;
+  if (std::signbit(v)) out.push_back('-');  // "-0.0" for small negatives, as the general formatter
+  const int64_t pow = kPow10[decimals];
+  char digits[24];
+  const std::to_chars_result head = std::to_chars(digits, digits + sizeof digits, n / pow);
+  out.append(digits, head.ptr);
+  if (decimals == 0) return;
+  out.push_back('.');
+  int64_t frac = n % pow;
+  const size_t at = out.size();
+  out.append(static_cast<size_t>(decimals), '0');
+  for (size_t i = at + static_cast<size_t>(decimals); frac > 0; frac /= 10)
+    out[--i] = static_cast<char>('0' + frac % 10);
+}
+
 void AppendSpectrumHead(TTextLines& lines, int64_t centerHz, double rate, double noiseDb, int64_t seq,
                         std::string_view source, size_t count, int64_t loHz, int64_t hiHz) {
   lines.push_back(KeyLine("Center=", centerHz));
@@ -422,7 +455,7 @@ std::string MarkLine(int64_t hz, double snrDb) {
 
 void AppendBinLines(TTextLines& lines, const float* bins, size_t count) {
   TPackedLines packed(lines, "Bin=", proto::kBinsPerLine);
-  for (size_t i = 0; i < count; ++i) packed.Add(FormatPoint(bins[i], 1));
+  for (size_t i = 0; i < count; ++i) AppendFixed(packed.Item(), bins[i], 1);
 }
 
 void AppendEnvelopeHead(TTextLines& lines, int64_t seq, bool live, int32_t rate) {
@@ -440,8 +473,10 @@ void AppendEnvPairs(TTextLines& lines, const float* peaks, const float* rms, siz
   const char* p = reinterpret_cast<const char*>(peaks);
   const char* r = reinterpret_cast<const char*>(rms);
   for (size_t i = 0; i < count; ++i, p += stride, r += stride) {
-    packed.Add(FormatPoint(*reinterpret_cast<const float*>(p), 4) + "," +
-               FormatPoint(*reinterpret_cast<const float*>(r), 4));
+    std::string& line = packed.Item();
+    AppendFixed(line, *reinterpret_cast<const float*>(p), 4);
+    line.push_back(',');
+    AppendFixed(line, *reinterpret_cast<const float*>(r), 4);
   }
 }
 

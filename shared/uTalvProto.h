@@ -309,6 +309,9 @@ void AppendSpectrumHead(TTextLines& lines, int64_t centerHz, double rate, double
 // "Pano=<lo> <hi> <age>" and "Mark=<hz> <snr %.1f>".
 std::string PanoLine(int64_t loHz, int64_t hiHz, int32_t ageMs);
 std::string MarkLine(int64_t hz, double snrDb);
+// "%.<decimals>f" of a float appended to out, the same text as FormatPoint without its temporary
+// string: the bins and envelope pairs of a reply are thousands of these.
+void AppendFixed(std::string& out, float value, int decimals);
 // "Bin=" lines, 128 levels ("%.1f") per line; none for no bins.
 void AppendBinLines(TTextLines& lines, const float* bins, size_t count);
 

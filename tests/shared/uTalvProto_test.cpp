@@ -4,6 +4,8 @@
 
 #include <atomic>
 #include <clocale>
+#include <cstring>
+#include <limits>
 #include <vector>
 
 #include "pPipe.h"
@@ -471,6 +473,34 @@ TEST(SpectrumReply, HeadPanoMarkAndBinLines) {
   float rounding[] = {-0.04f, 0.25f, -80.25f};
   AppendBinLines(lines, rounding, 3);
   EXPECT_EQ(lines[0], "Bin=-0.0 0.2 -80.2");
+}
+
+// The fast path of the bin and pair texts must give the general formatter's text for every float.
+TEST(SpectrumReply, FastLevelTextEqualsTheGeneralFormatter) {
+  std::vector<float> values = {0.0f,     -0.0f,     -0.04f,  0.05f,    0.25f,     0.75f,        -80.25f,
+                               -80.75f,  0.125f,    0.375f,  0.00005f, -0.00005f, 0.99995f,     9.95f,
+                               -9.95f,   99999.95f, 1e-30f,  -1e-30f,  1.4e-45f,  123456789.0f, 9.0e14f,
+                               -9.0e14f, 1e15f,     3.4e38f, -3.4e38f};
+  // Halves and quarters are exact ties at one and at four decimals.
+  for (int k = -400; k <= 400; ++k) values.push_back(k * 0.25f + 0.0625f * (k % 3));
+  // A walk over the bit patterns of positive and negative floats, NaNs and infinities included.
+  for (uint64_t bits = 0; bits <= 0xFFFFFFFFu; bits += 0x00010001u) {
+    uint32_t b = static_cast<uint32_t>(bits);
+    float f;
+    std::memcpy(&f, &b, sizeof f);
+    values.push_back(f);
+  }
+  for (int decimals = 0; decimals <= 9; ++decimals) {
+    for (float v : values) {
+      // Appended after text already there, as in a reply line.
+      std::string fast = "Bin=";
+      AppendFixed(fast, v, decimals);
+      ASSERT_EQ(fast.substr(4), FormatPoint(v, decimals)) << "decimals " << decimals << " value " << v;
+    }
+  }
+  std::string out;
+  AppendFixed(out, std::numeric_limits<float>::infinity(), 1);
+  EXPECT_EQ(out, FormatPoint(std::numeric_limits<double>::infinity(), 1));
 }
 
 TEST(EnvelopeReply, HeadLaneAndPairLines) {
