@@ -154,18 +154,23 @@ void FailWith(const std::string& text, int exitCode) {
   SetExitCode(exitCode);
 }
 
+// Settings from the receiver options, and the receiver they name; a failure to open is exit code 2.
+bool OpenOptionsReceiver(TTalvConfig& cfg, TSdrDeviceRef& dev, std::string& name) {
+  ConfigDefaults(cfg);
+  ApplyReceiverOptions(cfg);
+  std::string error;
+  if (OpenSdrDevice(cfg, dev, name, error)) return true;
+  FailWith(error, 2);
+  return false;
+}
+
 }  // namespace
 
 void RunIqStat() {
   TTalvConfig cfg;
-  ConfigDefaults(cfg);
-  ApplyReceiverOptions(cfg);
   TSdrDeviceRef dev;
-  std::string name, error;
-  if (!OpenSdrDevice(cfg, dev, name, error)) {
-    FailWith(error, 2);
-    return;
-  }
+  std::string name;
+  if (!OpenOptionsReceiver(cfg, dev, name)) return;
 
   const double rate = static_cast<double>(ParseFreq(GetOption("rate", ""), 2048000));
   // A refused rate or frequency would make the figures describe a stream nobody asked for.
@@ -221,14 +226,9 @@ void RunScan() {
   const bool quiet = HasOption("quiet");
   const int32_t sweeps = ParseInt(GetOption("sweeps", ""), 1);
   TTalvConfig cfg;
-  ConfigDefaults(cfg);
-  ApplyReceiverOptions(cfg);
   TSdrDeviceRef dev;
-  std::string name, error;
-  if (!OpenSdrDevice(cfg, dev, name, error)) {
-    FailWith(error, 2);
-    return;
-  }
+  std::string name;
+  if (!OpenOptionsReceiver(cfg, dev, name)) return;
 
   TScanSettings settings;
   ApplyScanOptions(settings);
