@@ -74,6 +74,7 @@ void ApplyLiveOptions(TTalvConfig& cfg) {
   cfg.GridHz = ParseFreq(GetOption("grid", ""), cfg.GridHz);
   cfg.HangTimeMs = ParseInt(GetOption("hang", ""), cfg.HangTimeMs);
   cfg.RecordAudio = HasOption("record");
+  BoundRunSettings(cfg);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -180,8 +181,9 @@ void RunIqStat() {
     return;
   }
   dev->ResetBuffer();
-  const int32_t settle = ParseInt(GetOption("settle", ""), 100);
-  if (settle > 0) plat::SleepMs(static_cast<uint32_t>(settle));
+  const int32_t settle = std::clamp(ParseInt(GetOption("settle", ""), 100), 0, kMaxSettleMs);
+  if (settle > 0)
+    plat::SleepUnlessStopped(plat::SystemClock(), static_cast<uint32_t>(settle), &StopRequested);
 
   // Any count is brought into range: 0 would leave nothing to divide by, a huge one no memory.
   const int32_t n = static_cast<int32_t>(

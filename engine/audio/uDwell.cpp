@@ -28,6 +28,10 @@ void TDwellRunner::SetAutoGain(std::shared_ptr<TAutoGain> autoGain) {
   FReceiver->SetAutoGain(std::move(autoGain));
 }
 
+void TDwellRunner::SetStopFlag(const std::atomic<bool>* stop) {
+  FReceiver->SetStopFlag(stop);
+}
+
 TDwellResult TDwellRunner::Run(int64_t centreHz, int64_t loHz, int64_t hiHz, const TChannelHitArray& hits,
                                int32_t maxDwellMs, TDwellHitsEvent onHits, TDwellAbortEvent abort,
                                void* userData) {

@@ -51,6 +51,8 @@ class TDwellRunner {
 
   // Shares the scanner's gain control so its state carries over from the sweep (not owned).
   void SetAutoGain(std::shared_ptr<TAutoGain> autoGain);
+  // The owner's stop flag (not owned): the settle pause of a run ends as soon as it is set.
+  void SetStopFlag(const std::atomic<bool>* stop);
 
   // Dwells on the hop tuned to centreHz whose usable span is loHz..hiHz; hits are the sweep's hits of
   // this hop. maxDwellMs 0 or less: no maximum.

@@ -24,6 +24,8 @@ class TSessionThread {
   bool Start();
   void Terminate() { FTerminated = true; }
   bool Terminated() const { return FTerminated.load(); }
+  // The flag Terminate sets, for the waits inside the session (they end as soon as it is set).
+  const std::atomic<bool>& TerminatedFlag() const { return FTerminated; }
   bool Started() const { return FThread.Started(); }
   // True once Execute has returned; also true for a session that was never started.
   bool Finished() const { return FFinished.load(); }

@@ -42,6 +42,7 @@ bool TScanSession::Prepare() {
   ApplyConfigToScanSettings(s, FConfig);
 
   FScanner = std::make_unique<TScanner>(FDevice, FClock);
+  FScanner->SetStopFlag(&TerminatedFlag());
   if (!FScanner->Configure(s)) {
     SetLastError(FScanner->LastError());
     return false;
@@ -130,6 +131,7 @@ void TScanSession::DwellPass(const TChannelHitArray& hits) {
   runner.PlayAllRef = &FLiveMulti;
   runner.PlayMode = LiveMod();
   runner.SetAutoGain(FScanner->AutoGain());
+  runner.SetStopFlag(&TerminatedFlag());
 
   const int32_t hopCount = FScanner->HopCount();
   const int32_t maxDwell = hopCount == 1 ? 0 : FConfig.MaxDwellMs;

@@ -13,6 +13,7 @@
 #include "TestSupport.h"
 #include "pFile.h"
 #include "pSystem.h"
+#include "pThread.h"
 #include "uAudioOut.h"
 #include "uDspKernels.h"
 #include "uEngineMain.h"
@@ -311,6 +312,21 @@ TEST(IqStatMode, SampleCountIsBroughtIntoRange) {
     ASSERT_FALSE(r.Lines.empty());
     EXPECT_EQ(r.Lines.back(), "# I/Q look healthy") << c.Arg;  // a stuck level: no correlation, no NaN
   }
+}
+
+TEST(IqStatMode, AnEndlessSettleTimeEndsOnCtrlCAndStillMeasures) {
+  auto fake = std::make_shared<TFakeSdrDevice>();
+  TOverride hold(fake);
+  plat::TThread ctrlC;
+  ctrlC.Start([] {
+    plat::SleepMs(50);
+    StopRequested = true;
+  });
+  const TModeRun r = RunMode(RunIqStat, {"--iqstat", "--settle=2147483647", "--samples=100"});
+  ctrlC.Join();
+  StopRequested = false;
+  EXPECT_EQ(r.ExitCode, 0);
+  EXPECT_EQ(fake->ReadSizes, std::vector<int32_t>{200});
 }
 
 TEST(IqStatMode, GainIsAppliedAndAFewBytesAreMeasuredAsTheyCame) {

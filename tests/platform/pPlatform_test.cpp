@@ -58,6 +58,18 @@ TEST(Clock, ManualClockAdvancesOnlyWhenTold) {
   EXPECT_EQ(clock.NowMs(), 805u);
 }
 
+TEST(Clock, SleepUnlessStoppedSleepsInStepsAndEndsOnTheFlag) {
+  plat::TManualClock clock(0);
+  EXPECT_TRUE(plat::SleepUnlessStopped(clock, 1234, nullptr));
+  EXPECT_EQ(clock.NowMs(), 1234u);
+  std::atomic<bool> stop{false};
+  EXPECT_TRUE(plat::SleepUnlessStopped(clock, 45, &stop));
+  EXPECT_EQ(clock.NowMs(), 1279u);
+  stop = true;
+  EXPECT_FALSE(plat::SleepUnlessStopped(clock, 100000, &stop));
+  EXPECT_EQ(clock.NowMs(), 1279u);
+}
+
 TEST(Clock, TicksNeverGoBackAndFollowASleep) {
   uint64_t last = plat::TickMs();
   for (int i = 0; i < 1000; ++i) {

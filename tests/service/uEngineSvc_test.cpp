@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -230,6 +231,50 @@ TEST(ServiceRegistry, ALiveSessionThatFailsOnItsOwnIsReapedWithItsErrorAndClears
   EXPECT_EQ(Value(status, "Live"), "0");
   EXPECT_NE(Value(status, "LastError").find("simulated read failure"), std::string::npos)
       << Value(status, "LastError");
+}
+
+// Asks on a thread of its own and waits a bounded time: a wedged request fails the test instead of
+// hanging it at this point.
+TTextLines AskWithin(TEngineService& svc, const std::string& command, const TTextLines& body = {},
+                     uint32_t boundMs = 15000) {
+  auto reply = std::make_shared<TTextLines>();
+  auto done = std::make_shared<std::atomic<bool>>(false);
+  plat::TThread t;
+  t.Start([&svc, command, body, reply, done] {
+    *reply = Ask(svc, command, body);
+    *done = true;
+  });
+  if (!WaitUntil([&] { return done->load(); }, boundMs)) {
+    ADD_FAILURE() << command << " got no reply";
+    std::abort();  // the thread cannot be joined: end here rather than hang the whole run
+  }
+  t.Join();
+  return *reply;
+}
+
+TEST(ServiceRegistry, AbsurdDurationsInTheSettingsNeverWedgeStopOrLaterRequests) {
+  TSimScene scene;
+  testsupport::TTempDir dir;
+  TEngineService svc;
+  const TTextLines wild = With(ThreeToneBody(dir.Path()), {"SettleMs=2147483647", "HangTimeMs=2147483647",
+                                                           "MaxDwellMs=2147483647", "RecordAudio=1"});
+  ASSERT_EQ(AskWithin(svc, "START", wild), TTextLines{"OK"});
+  ASSERT_TRUE(WaitUntil([&] { return svc.ScanSession() && svc.ScanSession()->HopIndex() >= 0; }));
+  EXPECT_EQ(AskWithin(svc, "STATUS")[0], "OK");
+  EXPECT_EQ(AskWithin(svc, "STOP"), TTextLines{"OK"});
+  EXPECT_FALSE(svc.IsScanning());
+
+  ASSERT_EQ(AskWithin(svc, "LIVE", With(wild, {"LiveHz=145187500"})), TTextLines{"OK"});
+  EXPECT_EQ(AskWithin(svc, "LIVESTOP"), TTextLines{"OK"});
+  EXPECT_FALSE(svc.IsLive());
+
+  // The monitor's retune to a new centre settles as the settings say: stopping it must not wait.
+  AskWithin(svc, "SPECTRUM", With(wild, {"SpecCenter=145000000"}));
+  ASSERT_TRUE(svc.IsMonitoring());
+  AskWithin(svc, "SPECTRUM", With(wild, {"SpecCenter=144500000"}));
+  ASSERT_EQ(AskWithin(svc, "START", wild), TTextLines{"OK"});
+  EXPECT_FALSE(svc.IsMonitoring());
+  EXPECT_EQ(AskWithin(svc, "QUIT"), TTextLines{"OK"});
 }
 
 TEST(ServiceRegistry, StopRoutinesFreeEachSessionOnceWhateverThreadCallsThem) {
