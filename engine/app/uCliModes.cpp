@@ -168,6 +168,12 @@ bool OpenOptionsReceiver(TTalvConfig& cfg, TSdrDeviceRef& dev, std::string& name
 }  // namespace
 
 void RunIqStat() {
+  // A count below one is a mistake, not a request for one sample; a huge one is held to what fits.
+  const int64_t samples = ParseIntDef(GetOption("samples", ""), 262144);
+  if (samples < 1) {
+    FailWith("--samples must be at least 1", 3);
+    return;
+  }
   TTalvConfig cfg;
   TSdrDeviceRef dev;
   std::string name;
@@ -185,9 +191,7 @@ void RunIqStat() {
   if (settle > 0)
     plat::SleepUnlessStopped(plat::SystemClock(), static_cast<uint32_t>(settle), &StopRequested);
 
-  // Any count is brought into range: 0 would leave nothing to divide by, a huge one no memory.
-  const int32_t n = static_cast<int32_t>(
-      std::clamp<int64_t>(ParseIntDef(GetOption("samples", ""), 262144), 1, MaxIqStatSamples));
+  const int32_t n = static_cast<int32_t>(std::min<int64_t>(samples, MaxIqStatSamples));
   std::vector<uint8_t> buffer(static_cast<size_t>(n) * 2);
   int32_t got = 0;
   if (!dev->ReadSync(buffer.data(), n * 2, got)) {

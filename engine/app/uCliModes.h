@@ -58,5 +58,5 @@ TIqStats MeasureIq(const uint8_t* bytes, int32_t pairs, bool samplesSigned);
 // The verdict line for the figures.
 std::string IqVerdict(const TIqStats& stats);
 
-// Most pairs --iqstat reads at once (--samples is clamped to 1..this).
+// Most pairs --iqstat reads at once (a larger --samples is held to it; below 1 is an error, exit 3).
 constexpr int32_t MaxIqStatSamples = 16777216;

@@ -298,8 +298,7 @@ TEST(IqStatMode, SampleCountIsBroughtIntoRange) {
   struct TCase {
     const char* Arg;
     int32_t Bytes;
-  } cases[] = {{"--samples=0", 2},
-               {"--samples=-5", 2},
+  } cases[] = {{"--samples=1", 2},
                {"--samples=1000", 2000},
                {"--samples=99999999999", 2 * MaxIqStatSamples},
                {"--samples=lots", 2 * 262144}};
@@ -311,6 +310,17 @@ TEST(IqStatMode, SampleCountIsBroughtIntoRange) {
     EXPECT_EQ(fake->ReadSizes, std::vector<int32_t>{c.Bytes}) << c.Arg;
     ASSERT_FALSE(r.Lines.empty());
     EXPECT_EQ(r.Lines.back(), "# I/Q look healthy") << c.Arg;  // a stuck level: no correlation, no NaN
+  }
+}
+
+TEST(IqStatMode, ASampleCountBelowOneIsAnErrorAndReadsNothing) {
+  for (const char* arg : {"--samples=0", "--samples=-5"}) {
+    auto fake = std::make_shared<TFakeSdrDevice>();
+    TOverride hold(fake);
+    const TModeRun r = RunMode(RunIqStat, {"--iqstat", "--settle=0", arg});
+    EXPECT_EQ(r.ExitCode, 3) << arg;
+    EXPECT_EQ(r.Lines, std::vector<std::string>{"# error: --samples must be at least 1"}) << arg;
+    EXPECT_TRUE(fake->ReadSizes.empty()) << arg;
   }
 }
 
