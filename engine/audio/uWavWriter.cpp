@@ -113,6 +113,9 @@ void TWavWriter::WriteFrames(const int16_t* values, int32_t frames) {
   const size_t got = FFile.Write(values, bytes);
   if (got == bytes) {
     FBytesWritten += static_cast<int64_t>(got);
+    // Another second of samples since the last patch: bring the header up to date.
+    const int64_t second = static_cast<int64_t>(std::max(FRate, 1)) * static_cast<int64_t>(frameBytes);
+    if (FBytesWritten - FBytesInHeader >= second) Finish();
     return;
   }
   // Count whole frames only; step back over a partial one so the next write continues in step.
@@ -178,6 +181,7 @@ void TWavWriter::Finish() {
   PutU32(b, riffSize);
   if (FFile.Seek(FRiffSizePos)) FFile.Write(b.data(), b.size());
   FFile.Seek(end);
+  FBytesInHeader = FBytesWritten;
 }
 
 void TWavWriter::Close() {
