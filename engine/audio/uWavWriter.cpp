@@ -64,10 +64,11 @@ int16_t TWavWriter::ToSample(float x) {
   return static_cast<int16_t>(r);
 }
 
-TWavWriter::TWavWriter(const std::string& fileName, TWavKind kind, int32_t rate, int64_t centreHz)
+TWavWriter::TWavWriter(const std::string& fileName, TWavKind kind, int32_t rate, int64_t centreHz,
+                       TWavCreate create)
     : FFileName(fileName), FKind(kind), FRate(rate), FChannels(kind == wkIq ? 2 : 1), FCentreHz(centreHz) {
   FStartTime = LocalWavTime();
-  if (FFile.Create(fileName)) WriteHeader();
+  if (create == wcNewOnly ? FFile.CreateNew(fileName) : FFile.Create(fileName)) WriteHeader();
 }
 
 TWavWriter::~TWavWriter() {

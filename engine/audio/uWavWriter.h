@@ -16,6 +16,9 @@
 #include "uDspTypes.h"
 
 enum TWavKind : uint8_t { wkAudio = 0, wkIq = 1 };
+// How the file is made: replacing a file of the same name, or only when no such file exists (then a
+// taken name leaves the writer closed and the other file untouched).
+enum TWavCreate : uint8_t { wcReplace = 0, wcNewOnly = 1 };
 
 // Local time in the layout of the auxi chunk (day of week 0 = Sunday).
 struct TWavTime {
@@ -25,7 +28,8 @@ struct TWavTime {
 class TWavWriter {
  public:
   // fileName is UTF-8; records the local start time, creates the file and writes the header.
-  TWavWriter(const std::string& fileName, TWavKind kind, int32_t rate, int64_t centreHz);
+  TWavWriter(const std::string& fileName, TWavKind kind, int32_t rate, int64_t centreHz,
+             TWavCreate create = wcReplace);
   ~TWavWriter();  // Finish, then close
   TWavWriter(const TWavWriter&) = delete;
   TWavWriter& operator=(const TWavWriter&) = delete;

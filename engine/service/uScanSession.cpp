@@ -86,6 +86,11 @@ void TScanSession::OnDwellHits(const TChannelHitArray& hits, void* userData) {
   if (self->FStore) self->FStore->Merge(hits);
 }
 
+void TScanSession::OnRecordError(const std::string& text, void* userData) {
+  // STATUS shows it; the scan goes on.
+  static_cast<TScanSession*>(userData)->SetLastError("recording: " + text);
+}
+
 bool TScanSession::OnDwellAbort(void* userData) {
   return static_cast<TScanSession*>(userData)->Terminated();
 }
@@ -132,6 +137,7 @@ void TScanSession::DwellPass(const TChannelHitArray& hits) {
   runner.PlayMode = LiveMod();
   runner.SetAutoGain(FScanner->AutoGain());
   runner.SetStopFlag(&TerminatedFlag());
+  runner.OnRecordError = &TScanSession::OnRecordError;
 
   const int32_t hopCount = FScanner->HopCount();
   const int32_t maxDwell = hopCount == 1 ? 0 : FConfig.MaxDwellMs;

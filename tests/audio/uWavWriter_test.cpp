@@ -263,6 +263,25 @@ TEST(WavLifecycle, AnExistingFileIsReplaced) {
   EXPECT_EQ(ReadWholeFile(f).size(), 44u);
 }
 
+TEST(WavLifecycle, NewOnlyNeverOpensAnExistingFile) {
+  TTempDir dir;
+  const std::string f = dir.File("taken.wav");
+  ASSERT_TRUE(testsupport::WriteWholeFile(f, "an earlier take"));
+  std::vector<float> s(100, 0.5f);
+  {
+    TWavWriter w(f, wkAudio, 48000, 0, wcNewOnly);
+    EXPECT_FALSE(w.IsOpen());
+    w.WriteMono(s.data(), 100);
+  }
+  EXPECT_EQ(ReadWholeFile(f), "an earlier take");
+  const std::string g = dir.File("free.wav");
+  {
+    TWavWriter w(g, wkAudio, 48000, 0, wcNewOnly);
+    EXPECT_TRUE(w.IsOpen());
+  }
+  EXPECT_EQ(ReadWholeFile(g).size(), 44u);
+}
+
 TEST(WavLifecycle, TheHeaderFollowsEverySecondWrittenWithoutAFinish) {
   // What a killed engine leaves behind: the header sizes as of the last whole second written.
   TTempDir dir;

@@ -277,6 +277,24 @@ TEST(ServiceRegistry, AbsurdDurationsInTheSettingsNeverWedgeStopOrLaterRequests)
   EXPECT_EQ(AskWithin(svc, "QUIT"), TTextLines{"OK"});
 }
 
+TEST(ServiceRegistry, ARecordingFailureShowsInStatusWhileTheScanGoesOn) {
+  TSimScene scene;
+  testsupport::TTempDir dir;
+  const std::string blocked = dir.File("not a folder");
+  ASSERT_TRUE(testsupport::WriteWholeFile(blocked, "a file where the recordings folder should be"));
+  TEngineService svc;
+  ASSERT_EQ(Ask(svc, "START", With(ThreeToneBody(blocked), {"RecordAudio=1"})), TTextLines{"OK"});
+  ASSERT_TRUE(WaitUntil([&] { return !svc.ScanSession()->LastError().empty(); }));
+  const int32_t sweeps = svc.ScanSession()->Sweeps();
+  const TTextLines status = Ask(svc, "STATUS");
+  EXPECT_EQ(Value(status, "Running"), "1");
+  EXPECT_EQ(Value(status, "LastError").rfind("recording: cannot create ", 0), 0u)
+      << Value(status, "LastError");
+  EXPECT_NE(Value(status, "LastError").find("not a folder"), std::string::npos);
+  EXPECT_TRUE(WaitUntil([&] { return svc.ScanSession()->Sweeps() > sweeps; })) << "the scan goes on";
+  EXPECT_EQ(Ask(svc, "STOP"), TTextLines{"OK"});
+}
+
 TEST(ServiceRegistry, StopRoutinesFreeEachSessionOnceWhateverThreadCallsThem) {
   TSimScene scene;
   testsupport::TTempDir dir;
