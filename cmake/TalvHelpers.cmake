@@ -1,7 +1,7 @@
 # Every unit is included by its bare name ("uScanner.h", "pSystem.h"): all source folders are on the
 # include path, so a header may name an interface of a folder that links later (an interface only).
 add_library(talv_includes INTERFACE)
-foreach(dir platform shared engine/dsp engine/radio engine/scan engine/audio engine/service engine/app plugin)
+foreach(dir platform shared engine/base engine/dsp engine/radio engine/scan engine/audio engine/service engine/app plugin)
   target_include_directories(talv_includes INTERFACE ${PROJECT_SOURCE_DIR}/${dir})
 endforeach()
 

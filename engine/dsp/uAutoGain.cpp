@@ -68,7 +68,7 @@ void MeasureLevel(const TComplexF* samples, int32_t count, double& rms, double& 
 
 }  // namespace
 
-TAutoGain::TAutoGain(TSdrDeviceRef device, double requestedGainDb, plat::IClock& clock)
+TAutoGain::TAutoGain(TGainStageRef device, double requestedGainDb, plat::IClock& clock)
     : FDevice(std::move(device)), FClock(clock) {
   FActive = FDevice && requestedGainDb < 0 && !FDevice->HasHardwareAgc();
   if (FActive) {

@@ -10,12 +10,13 @@
 // measures from then on until the level is back in the band.
 //
 // Time comes from a plat::IClock so tests step through the 300 ms pauses without sleeping. Used only
-// by the thread that reads the receiver; the receiver's gain is set from that thread.
+// by the thread that reads the receiver; the receiver's gain is set from that thread. The receiver is
+// reached only through IGainStage (uGainStage.h), so this unit knows nothing of receiver classes.
 #include <cstdint>
 
 #include "pClock.h"
 #include "uDspTypes.h"
-#include "uSdrIntf.h"
+#include "uGainStage.h"
 
 // Level of the last block; tested in the order clipping, loud, quiet, good.
 enum TLevelClass : uint8_t {
@@ -34,7 +35,7 @@ class TAutoGain {
 
   // Active when the device is present, the requested gain is below 0 (automatic) and the device has
   // no automatic gain of its own; an active object sets the device to 40 dB at once.
-  TAutoGain(TSdrDeviceRef device, double requestedGainDb, plat::IClock& clock = plat::SystemClock());
+  TAutoGain(TGainStageRef device, double requestedGainDb, plat::IClock& clock = plat::SystemClock());
   TAutoGain(const TAutoGain&) = delete;
   TAutoGain& operator=(const TAutoGain&) = delete;
 
@@ -56,10 +57,9 @@ class TAutoGain {
   double Rms() const { return FRms; }
   double Peak() const { return FPeak; }
   bool Measured() const { return FMeasured; }
-  const TSdrDeviceRef& Device() const { return FDevice; }
 
  private:
-  TSdrDeviceRef FDevice;
+  TGainStageRef FDevice;
   plat::IClock& FClock;
   bool FActive = false;
   int32_t FGainDb = kStartGainDb;

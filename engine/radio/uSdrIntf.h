@@ -9,11 +9,14 @@
 //
 // A receiver is driven by one thread at a time. The engine reads only through ReadSync; the
 // asynchronous operations (StartAsync, StopAsync, IsStreaming) exist for the classes that offer them.
+// Every receiver is also the gain stage the automatic gain steps (IGainStage, beside it in engine/dsp).
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "uGainStage.h"
 
 // Receiver kinds; skNone is also the kind of the simulated receiver.
 enum TSdrKind : uint8_t { skNone = 0, skRtlSdr = 1, skHackRf = 2 };
@@ -45,7 +48,7 @@ struct TSdrLimits {
 // Called by callback streaming with the received bytes, their count and StartAsync's user data.
 using TSdrSampleCallback = void (*)(const uint8_t* data, uint32_t count, void* userData);
 
-class ISdrDevice {
+class ISdrDevice : public IGainStage {
  public:
   virtual ~ISdrDevice() = default;
 
@@ -59,7 +62,7 @@ class ISdrDevice {
   //    inserts a DC block with a 500 Hz corner).
   virtual bool NeedsDcBlock() = 0;
   // 5. True when the receiver has its own automatic gain.
-  virtual bool HasHardwareAgc() = 0;
+  bool HasHardwareAgc() override = 0;
   // 6. Opens the receiver with this index within its kind.
   virtual bool Open(int32_t index) = 0;
   // 7. Closes; safe when already closed.
@@ -79,7 +82,7 @@ class ISdrDevice {
   // 14. The rate in force.
   virtual double GetSampleRate() = 0;
   // 15. Gain in dB; any negative value means automatic gain.
-  virtual bool SetGain(double db) = 0;
+  bool SetGain(double db) override = 0;
   // 16. Frequency correction in ppm.
   virtual bool SetFreqCorrection(int32_t ppm) = 0;
   // 17. Blocking read of up to `count` bytes into `buffer`; `bytesRead` gets the number read.
