@@ -100,9 +100,7 @@ void BM_Dwell8RecordersAndPlayback(benchmark::State& state) {
   ConfigDefaults(cfg);
   cfg.MinRecordMs = 1000000;  // every take is discarded
   cfg.SnrDb = 20;
-  TScanSettings scan;
-  DefaultScanSettings(scan);
-  ApplyConfigToScanSettings(scan, cfg);
+  TScanSettings scan = ScanSettingsFromConfig(cfg);
   scan.GainDb = 0;
   SetNullAudio(true);
   std::atomic<int64_t> playHz{hits[3].ChannelHz};

@@ -107,20 +107,7 @@ TTalvConfig PathTestConfig() {
 }
 
 TScanSettings PathScanSettings() {
-  const TTalvConfig c = PathTestConfig();
-  TScanSettings s;
-  DefaultScanSettings(s);
-  s.StartHz = c.StartHz;
-  s.StopHz = c.StopHz;
-  s.SampleRate = static_cast<double>(c.SampleRate);
-  s.FftSize = c.NFft;
-  s.Averages = c.AvgSegments;
-  s.ThresholdDb = c.SnrDb;
-  s.GridHz = c.GridHz;
-  s.GainDb = c.GainDb;
-  s.SettleMs = c.SettleMs;
-  s.Merge = c.MergeChannels;
-  return s;
+  return ScanSettingsFromConfig(PathTestConfig());
 }
 
 void ClearCollected() {

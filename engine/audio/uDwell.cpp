@@ -12,7 +12,7 @@ TDwellRunner::TDwellRunner(TSdrDeviceRef device, const TTalvConfig& config, cons
     : FClock(clock), FDevice(std::move(device)), FConfig(config), FScan(scan), FRoot(root) {
   FDetector = std::make_unique<TDetector>(FScan);
   FReceiver = std::make_unique<TReceiver>(FDevice, FClock);
-  FDetectBuffer.resize(static_cast<size_t>(std::max(FDetector->SamplesNeeded(), 1)));
+  ResetDetectBuffer(FDetectBuffer, FDetectCount, FDetector->SamplesNeeded());
 }
 
 TDwellRunner::~TDwellRunner() {
@@ -40,145 +40,162 @@ TDwellResult TDwellRunner::Run(int64_t centreHz, int64_t loHz, int64_t hiHz, con
   FBlocksRead = 0;
   FSamplesRead = 0;
   FPlayedBlocks = 0;
+  FRun = TRun{};
+  FRun.CentreHz = centreHz;
+  FRun.LoHz = loHz;
+  FRun.HiHz = hiHz;
+  FRun.InitialHits = hits;
+  FRun.MaxDwellMs = maxDwellMs;
+  FRun.OnHits = onHits;
+  FRun.Abort = abort;
+  if (!TuneToHop()) return drFailed;
+
+  OpenOutputs();
+  FRun.StartMs = FClock.NowMs();
+  FDetectCount = 0;
+  FDetectPace.StartAt(FRun.StartMs);  // the first detection comes 200 ms into the run
+  const TReadLoopEnd end = RunReadLoop(
+      *FReceiver, nullptr, [this] { return !AbortWanted(); },
+      [this](TComplexF* block, int32_t n) { return OnBlock(block, n); });
+  if (end == leStopped) {
+    FRun.Result = drAborted;
+  } else if (end == leFailed) {
+    FErrorText = FReceiver->LastError();
+    FRun.Result = drFailed;
+  }
+  FinishRun();
+  return FRun.Result;
+}
+
+bool TDwellRunner::TuneToHop() {
   if (!FConfigured) {
     if (!FReceiver->Configure(FScan.SampleRate, FScan.GainDb, FScan.Ppm, FBlockSize)) {
       FErrorText = FReceiver->LastError();
-      return drFailed;
+      return false;
     }
     FConfigured = true;
   }
-  if (!FReceiver->Retune(centreHz, FConfig.SettleMs)) {
+  if (!FReceiver->Retune(FRun.CentreHz, FConfig.SettleMs)) {
     FErrorText = FReceiver->LastError();
-    return drFailed;
+    return false;
   }
-
-  const TChannelHitArray initialHits = hits;
-  OpenOrTrigger(initialHits, centreHz);
-  OpenIf(centreHz);
-  StartPlayback(centreHz, loHz, hiHz, initialHits);
-
-  const uint64_t t0 = FClock.NowMs();
-  uint64_t lastDetect = t0;
-  uint64_t quietSince = 0;
-  FDetectCount = 0;
-  int32_t failures = 0;
-  const uint64_t quietAfter = static_cast<uint64_t>(std::max(FConfig.HangTimeMs, 500));
-  TDwellResult result = drFailed;
-
-  while (true) {
-    if (abort != nullptr && abort(userData)) {
-      result = drAborted;
-      break;
-    }
-    TComplexF* block = nullptr;
-    int32_t n = 0;
-    if (!FReceiver->ReadBlock(block, n)) {
-      if (++failures > kMaxReadFailures) {
-        FErrorText = FReceiver->LastError();
-        result = drFailed;
-        break;
-      }
-      continue;
-    }
-    failures = 0;
-    ++FBlocksRead;
-    FSamplesRead += n;
-    if (FIfWriter) {
-      FIfWriter->WriteIQ(block, n);
-      if (FIfWriter->WriteFailed()) CloseIf();  // ends the file with what reached it, and says why
-    }
-
-    // The owner may switch playback at any time: follow both its frequency and its play-all flag.
-    const int64_t wantHz = PlayHzRef != nullptr ? PlayHzRef->load() : FPlayHz;
-    if ((PlayHzRef != nullptr && wantHz != FPlayHz) || (PlayAllWanted() != FPlayAll)) {
-      StopPlayback();
-      StartPlayback(centreHz, loHz, hiHz, initialHits);
-    }
-
-    if (FPlayDemod) {
-      const float* audio = nullptr;
-      int32_t count = 0;
-      FPlayDemod->Process(block, n, audio, count);
-      if (count > 0) {
-        if (FPlaySquelch->Update()) {
-          if (FPlaySquelch->IsOpen())
-            LogFmt("dwell: squelch open on %s (snr %.1f dB)", FormatMHz(FPlayHz).c_str(),
-                   FPlaySquelch->LastSnr());
-          else
-            LogFmt("dwell: squelch closed on %s", FormatMHz(FPlayHz).c_str());
-        }
-        FPlayDemod->HoldAgc = !FPlaySquelch->IsOpen();
-        audio = FPlaySquelch->Gate(audio, count);
-        if (FWaveOut) FWaveOut->Write(audio, count);
-        PushLevel(FPlayHz, audio, count);
-        ++FPlayedBlocks;
-      }
-    }
-
-    for (auto& rec : FRecorders)
-      if (rec->StillActive()) rec->FeedIQ(block, n);
-    ReportRecorderErrors();
-
-    if (FPlayAll) MixAndPlay();
-
-    const int32_t room = static_cast<int32_t>(FDetectBuffer.size()) - FDetectCount;
-    const int32_t take = std::min(n, room);
-    if (take > 0) {
-      std::copy(block, block + take, FDetectBuffer.begin() + FDetectCount);
-      FDetectCount += take;
-    }
-    if (FDetectCount >= static_cast<int32_t>(FDetectBuffer.size())) {
-      const uint64_t now = FClock.NowMs();
-      FDetectCount = 0;
-      if (now - lastDetect >= kDetectEveryMs) {
-        lastDetect = now;
-        FNewHits.clear();
-        FDetector->Process(FReceiver.get(), FDetectBuffer.data(), centreHz, loHz, hiHz, "dwell", FNewHits,
-                           PanoSlot);
-        OpenOrTrigger(FNewHits, centreHz);
-        ReportRecorderErrors();  // a trigger writes the held-back tail
-        if (FPlaySquelch) TriggerPlaySquelch(FNewHits);
-        if (onHits != nullptr) onHits(FNewHits, userData);
-      }
-    }
-
-    for (size_t i = 0; i < FRecorders.size();) {
-      if (!FRecorders[i]->StillActive()) {
-        LogFmt("dwell: closed %s", FormatMHz(FRecorders[i]->ChannelHz()).c_str());
-        FRecorders[i]->Close();
-        const std::string error = FRecorders[i]->TakeError();
-        if (!error.empty() && OnRecordError != nullptr) OnRecordError(error, FUserData);
-        FRecorders.erase(FRecorders.begin() + static_cast<std::ptrdiff_t>(i));  // closes its take
-      } else {
-        ++i;
-      }
-    }
-
-    const uint64_t now = FClock.NowMs();
-    if (!FRecorders.empty() || FPlayDemod || FPlayAll) {
-      quietSince = 0;
-    } else if (quietSince == 0) {
-      quietSince = now;
-    } else if (now - quietSince > quietAfter) {
-      result = drQuiet;
-      break;
-    }
-    if (maxDwellMs > 0 && now - t0 > static_cast<uint64_t>(maxDwellMs)) {
-      result = drMaxDwell;
-      break;
-    }
-  }
-  FinishRun(t0);
-  return result;
+  return true;
 }
 
-void TDwellRunner::FinishRun(uint64_t t0) {
+void TDwellRunner::OpenOutputs() {
+  OpenOrTrigger(FRun.InitialHits, FRun.CentreHz);
+  OpenIf(FRun.CentreHz);
+  StartPlayback(FRun.CentreHz, FRun.LoHz, FRun.HiHz, FRun.InitialHits);
+}
+
+bool TDwellRunner::AbortWanted() const {
+  return FRun.Abort != nullptr && FRun.Abort(FUserData);
+}
+
+bool TDwellRunner::OnBlock(const TComplexF* block, int32_t n) {
+  ++FBlocksRead;
+  FSamplesRead += n;
+  WriteIf(block, n);
+  FollowOwnerPlayback();
+  PlaySingle(block, n);
+  FeedRecorders(block, n);
+  if (FPlayAll) MixAndPlay();
+  if (FillDetectBuffer(FDetectBuffer, FDetectCount, block, n) && FDetectPace.Due(FClock.NowMs())) Detect();
+  CloseQuietRecorders();
+  return !EndDue();
+}
+
+void TDwellRunner::WriteIf(const TComplexF* block, int32_t n) {
+  if (!FIfWriter) return;
+  FIfWriter->WriteIQ(block, n);
+  if (FIfWriter->WriteFailed()) CloseIf();  // ends the file with what reached it, and says why
+}
+
+// The owner may switch playback at any time: follow both its frequency and its play-all flag.
+void TDwellRunner::FollowOwnerPlayback() {
+  const int64_t wantHz = PlayHzRef != nullptr ? PlayHzRef->load() : FPlayHz;
+  if ((PlayHzRef != nullptr && wantHz != FPlayHz) || (PlayAllWanted() != FPlayAll)) {
+    StopPlayback();
+    StartPlayback(FRun.CentreHz, FRun.LoHz, FRun.HiHz, FRun.InitialHits);
+  }
+}
+
+void TDwellRunner::PlaySingle(const TComplexF* block, int32_t n) {
+  if (!FPlayDemod) return;
+  const float* audio = nullptr;
+  int32_t count = 0;
+  FPlayDemod->Process(block, n, audio, count);
+  if (count <= 0) return;
+  if (FPlaySquelch->Update()) {
+    if (FPlaySquelch->IsOpen())
+      LogFmt("dwell: squelch open on %s (snr %.1f dB)", FormatMHz(FPlayHz).c_str(), FPlaySquelch->LastSnr());
+    else
+      LogFmt("dwell: squelch closed on %s", FormatMHz(FPlayHz).c_str());
+  }
+  FPlayDemod->HoldAgc = !FPlaySquelch->IsOpen();
+  audio = FPlaySquelch->Gate(audio, count);
+  if (FWaveOut) FWaveOut->Write(audio, count);
+  PushLevel(FPlayHz, audio, count);
+  ++FPlayedBlocks;
+}
+
+void TDwellRunner::FeedRecorders(const TComplexF* block, int32_t n) {
+  for (auto& rec : FRecorders)
+    if (rec->StillActive()) rec->FeedIQ(block, n);
+  ReportRecorderErrors();
+}
+
+void TDwellRunner::Detect() {
+  FNewHits.clear();
+  FDetector->Process(FReceiver.get(), FDetectBuffer.data(), FRun.CentreHz, FRun.LoHz, FRun.HiHz, "dwell",
+                     FNewHits, PanoSlot);
+  OpenOrTrigger(FNewHits, FRun.CentreHz);
+  ReportRecorderErrors();  // a trigger writes the held-back tail
+  if (FPlaySquelch) TriggerPlaySquelch(FNewHits);
+  if (FRun.OnHits != nullptr) FRun.OnHits(FNewHits, FUserData);
+}
+
+void TDwellRunner::CloseQuietRecorders() {
+  for (size_t i = 0; i < FRecorders.size();) {
+    if (!FRecorders[i]->StillActive()) {
+      LogFmt("dwell: closed %s", FormatMHz(FRecorders[i]->ChannelHz()).c_str());
+      FRecorders[i]->Close();
+      const std::string error = FRecorders[i]->TakeError();
+      if (!error.empty() && OnRecordError != nullptr) OnRecordError(error, FUserData);
+      FRecorders.erase(FRecorders.begin() + static_cast<std::ptrdiff_t>(i));  // closes its take
+    } else {
+      ++i;
+    }
+  }
+}
+
+// While anything records or plays the run is not quiet; quiet for longer than the hang time (at
+// least 500 ms) ends it, and so does the maximum dwell.
+bool TDwellRunner::EndDue() {
+  const uint64_t now = FClock.NowMs();
+  const uint64_t quietAfter = static_cast<uint64_t>(std::max(FConfig.HangTimeMs, 500));
+  if (!FRecorders.empty() || FPlayDemod || FPlayAll) {
+    FRun.QuietSince = 0;
+  } else if (FRun.QuietSince == 0) {
+    FRun.QuietSince = now;
+  } else if (now - FRun.QuietSince > quietAfter) {
+    FRun.Result = drQuiet;
+    return true;
+  }
+  if (FRun.MaxDwellMs > 0 && now - FRun.StartMs > static_cast<uint64_t>(FRun.MaxDwellMs)) {
+    FRun.Result = drMaxDwell;
+    return true;
+  }
+  return false;
+}
+
+void TDwellRunner::FinishRun() {
   FRecorders.clear();
   CloseIf();
   StopPlayback();
   const double rate = FScan.SampleRate;
   if (FSamplesRead <= 0 || rate <= 0) return;
-  const double elapsed = static_cast<double>(FClock.NowMs() - t0) / 1000.0;
+  const double elapsed = static_cast<double>(FClock.NowMs() - FRun.StartMs) / 1000.0;
   const double got = static_cast<double>(FSamplesRead) / rate;
   if (elapsed <= 0.5) return;
   if (got < 0.98 * elapsed)

@@ -27,6 +27,7 @@
 #include "uReceiver.h"
 #include "uRecorder.h"
 #include "uSdrIntf.h"
+#include "uSessionKit.h"
 #include "uSquelch.h"
 #include "uTalvConfig.h"
 #include "uWavWriter.h"
@@ -44,7 +45,7 @@ class TDwellRunner {
  public:
   static constexpr int32_t kBlockSize = 32768;
   static constexpr uint64_t kDetectEveryMs = 200;
-  static constexpr int32_t kMaxReadFailures = 50;
+  static constexpr int32_t kMaxReadFailures = TSessionReader::kMaxReadFailures;
 
   TDwellRunner(TSdrDeviceRef device, const TTalvConfig& config, const TScanSettings& scan,
                const std::string& root, plat::IClock& clock = plat::SystemClock());
@@ -86,13 +87,40 @@ class TDwellRunner {
   const TWaveOut* WaveOut() const { return FWaveOut.get(); }
 
  private:
+  // One run, from its start to its end: the hop, the owner's hooks, and the clocks of its end rules.
+  struct TRun {
+    int64_t CentreHz = 0;
+    int64_t LoHz = 0;
+    int64_t HiHz = 0;
+    TChannelHitArray InitialHits;  // the sweep's hits of the hop: playback restarts from them
+    int32_t MaxDwellMs = 0;
+    TDwellHitsEvent OnHits = nullptr;
+    TDwellAbortEvent Abort = nullptr;
+    uint64_t StartMs = 0;     // t0
+    uint64_t QuietSince = 0;  // 0: not quiet
+    TDwellResult Result = drFailed;
+  };
+
+  // The steps of a run, in the order they happen.
+  bool TuneToHop();                                 // configure once, retune: false ends as drFailed
+  void OpenOutputs();                               // takes for the sweep's hits, the I/Q file, playback
+  bool AbortWanted() const;                         // before every read
+  bool OnBlock(const TComplexF* block, int32_t n);  // every block through the steps below; false: ended
+  void WriteIf(const TComplexF* block, int32_t n);
+  void FollowOwnerPlayback();
+  void PlaySingle(const TComplexF* block, int32_t n);
+  void FeedRecorders(const TComplexF* block, int32_t n);
+  void Detect();
+  void CloseQuietRecorders();
+  bool EndDue();  // the quiet rule and the maximum dwell; sets the result
+  void FinishRun();
+
   void OpenOrTrigger(const TChannelHitArray& hits, int64_t centreHz);
   void OpenIf(int64_t centreHz);
   void CloseIf();
   void StartPlayback(int64_t centreHz, int64_t loHz, int64_t hiHz, const TChannelHitArray& hits);
   void StopPlayback();
   void MixAndPlay();
-  void FinishRun(uint64_t t0);
   void TriggerPlaySquelch(const TChannelHitArray& hits);
   bool PlayAllWanted() const { return PlayAllRef != nullptr && PlayAllRef->load(); }
   void RecordFailed(const std::string& text);
@@ -109,6 +137,8 @@ class TDwellRunner {
   int32_t FBlockSize = kBlockSize;
   std::vector<TComplexF> FDetectBuffer;
   int32_t FDetectCount = 0;
+  TPace FDetectPace{kDetectEveryMs};
+  TRun FRun;
   std::vector<std::unique_ptr<TChannelRecorder>> FRecorders;
   std::unique_ptr<TWavWriter> FIfWriter;
   std::string FErrorText;

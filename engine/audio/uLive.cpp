@@ -6,8 +6,6 @@
 #include "uFreqText.h"
 #include "uLevelTap.h"
 #include "uLog.h"
-#include "uMonitor.h"  // OffsetCentre
-#include "uSdrDevices.h"
 
 TLiveSession::TLiveSession(const TTalvConfig& config, int64_t hz, TModulation mode, plat::IClock& clock)
     : FClock(clock),
@@ -16,7 +14,8 @@ TLiveSession::TLiveSession(const TTalvConfig& config, int64_t hz, TModulation mo
       FLiveHz(hz),
       FRecordHz(hz),
       FCentreHz(hz),
-      FMode(mode) {}
+      FMode(mode),
+      FRadio(clock) {}
 
 TLiveSession::~TLiveSession() {
   StopAndWait();
@@ -29,56 +28,32 @@ void TLiveSession::ReleaseAll() {
   FSquelch.reset();
   FRecorder.reset();
   FWav.reset();
-  FReceiver.reset();
   FDemod.reset();
   FWaveOut.reset();
-  FDevice.reset();
+  FRadio.Release();
+}
+
+bool TLiveSession::Fail(const std::string& text) {
+  SetLastError(text);
+  ReleaseAll();
+  return false;
 }
 
 bool TLiveSession::Prepare() {
   ReleaseAll();
   SetLastError("");
-  FDeviceName.clear();
   const int64_t liveHz = FLiveHz.load();
-
-  std::string error;
-  if (!OpenSdrDevice(FConfig, FDevice, FDeviceName, error)) {
-    SetLastError(error);
-    FDevice.reset();
-    return false;
-  }
-  TSdrLimits limits;
-  FDevice->GetLimits(limits);
-  if (liveHz < limits.MinHz || liveHz > limits.MaxHz) {
-    SetLastError(OutsideTunerRangeText(liveHz, limits));
-    ReleaseAll();
-    return false;
-  }
-  double rate = 0;
-  if (!SetSessionRate(*FDevice, FConfig, rate, error)) {
-    SetLastError(error);
-    ReleaseAll();
-    return false;
-  }
+  if (!FRadio.Open(FConfig) || !FRadio.Covers(liveHz) || !FRadio.SetRate(FConfig))
+    return Fail(FRadio.LastError());
+  const double rate = FRadio.Rate();
   FSampleRate = rate;
-  const int64_t centre = OffsetCentre(liveHz, rate, limits);
+  const int64_t centre = OffsetCentre(liveHz, rate, FRadio.Limits());
   FCentreHz = centre;
-
-  FReceiver = std::make_unique<TReceiver>(FDevice, FClock);
-  if (!FReceiver->Configure(rate, FConfig.GainDb, FConfig.PpmCorrection, kBlockSize) ||
-      !FReceiver->Retune(centre, 0)) {
-    SetLastError(FReceiver->LastError());
-    ReleaseAll();
-    return false;
-  }
+  if (!FRadio.Tune(FConfig, centre, kBlockSize)) return Fail(FRadio.LastError());
   FDemod = std::make_unique<TChannelDemod>(rate, centre, liveHz, FMode, FAudioRate);
 
   FWaveOut = std::make_unique<TWaveOut>(FAudioRate, FAudioRate / 48, 6);
-  if (!FWaveOut->Open()) {
-    SetLastError(FWaveOut->LastError());
-    ReleaseAll();
-    return false;
-  }
+  if (!FWaveOut->Open()) return Fail(FWaveOut->LastError());
   if (!WavPath.empty()) {
     FWav = std::make_unique<TWavWriter>(WavPath, wkAudio, FAudioRate, liveHz);
     if (!FWav->IsOpen()) FWav.reset();  // an extra file that cannot be made is not worth failing for
@@ -90,64 +65,32 @@ bool TLiveSession::Prepare() {
 
   ClearLevelLanes();
   LogFmt("live: %s via centre %s (%s), device %s", FormatMHz(liveHz).c_str(), FormatMHz(centre).c_str(),
-         ModulationName(FMode).c_str(), FDeviceName.c_str());
+         ModulationName(FMode).c_str(), DeviceName().c_str());
   return true;
 }
 
 void TLiveSession::Execute() {
-  if (!FReceiver || !FDemod) {
+  if (!FRadio.Receiver() || !FDemod) {
     SetLastError("the live session was not prepared");
     return;
   }
-  TScanSettings scan;
-  DefaultScanSettings(scan);
-  scan.SampleRate = FSampleRate.load();
-  scan.Averages = 2;
-  ApplyConfigToScanSettings(scan, FConfig);
+  TScanSettings scan = ScanSettingsFromConfig(FConfig, FSampleRate.load());
+  scan.Averages = kWatchAverages;
   FDetector = std::make_unique<TDetector>(scan);
-  FDetectBuffer.assign(static_cast<size_t>(std::max(FDetector->SamplesNeeded(), 1)), TComplexF{});
-  FDetectCount = 0;
+  ResetDetectBuffer(FDetectBuffer, FDetectCount, FDetector->SamplesNeeded());
   FDetectPace.Reset();
 
   FSquelch = std::make_unique<TSquelch>(FConfig.HangTimeMs, true, FClock);
   FSquelchOpen = true;
 
-  TSessionReader reader("live");
-  while (!Terminated()) {
-    TComplexF* block = nullptr;
-    int32_t n = 0;
-    const TSessionReader::TResult got = reader.Read(*FReceiver, block, n);
-    if (got == TSessionReader::rrGiveUp) {
-      SetLastError(FReceiver->LastError());
-      break;
-    }
-    if (got == TSessionReader::rrRetry) continue;
-
-    const float* audio = nullptr;
-    int32_t count = 0;
-    FDemod->Process(block, n, audio, count);
-    if (count > 0) {
-      if (FSquelch->Update()) {
-        if (FSquelch->IsOpen())
-          LogFmt("live: squelch open (SNR %.1f dB)", FSquelch->LastSnr());
-        else
-          LogFmt("live: squelch closed (last SNR %.1f dB)", FSquelch->LastSnr());
-      }
-      FSquelchOpen = FSquelch->IsOpen();
-      FDemod->HoldAgc = !FSquelch->IsOpen();
-      const float* gated = FSquelch->Gate(audio, count);
-      FWaveOut->Write(gated, count);
-      PushLevelSingle(gated, count);
-      if (FWav) FWav->WriteMono(gated, count);
-      if (FRecorder) {
-        if (!FRecorder->StillActive()) FRecorder->Close();
-        FRecorder->FeedAudio(audio, count);  // takes keep what was said, squelch or not
-      }
-    }
-
-    if (FillDetectBuffer(FDetectBuffer, FDetectCount, block, n)) Detect();
-    ++FBlocksRead;
-  }
+  TReceiver& receiver = *FRadio.Receiver();
+  const TReadLoopEnd end = RunReadLoop(
+      receiver, "live", [this] { return !Terminated(); },
+      [this](TComplexF* block, int32_t n) {
+        PlayBlock(block, n);
+        return true;
+      });
+  if (end == leFailed) SetLastError(receiver.LastError());
 
   FDetector.reset();
   if (FWav) FWav.reset();  // finishes the file
@@ -156,12 +99,39 @@ void TLiveSession::Execute() {
            static_cast<long long>(FBlocksRead.load()), static_cast<long long>(FWaveOut->Dropped()));
 }
 
+// One block: demodulated, gated, played, written and recorded, then gathered for detection.
+void TLiveSession::PlayBlock(const TComplexF* block, int32_t n) {
+  const float* audio = nullptr;
+  int32_t count = 0;
+  FDemod->Process(block, n, audio, count);
+  if (count > 0) {
+    if (FSquelch->Update()) {
+      if (FSquelch->IsOpen())
+        LogFmt("live: squelch open (SNR %.1f dB)", FSquelch->LastSnr());
+      else
+        LogFmt("live: squelch closed (last SNR %.1f dB)", FSquelch->LastSnr());
+    }
+    FSquelchOpen = FSquelch->IsOpen();
+    FDemod->HoldAgc = !FSquelch->IsOpen();
+    const float* gated = FSquelch->Gate(audio, count);
+    FWaveOut->Write(gated, count);
+    PushLevelSingle(gated, count);
+    if (FWav) FWav->WriteMono(gated, count);
+    if (FRecorder) {
+      if (!FRecorder->StillActive()) FRecorder->Close();
+      FRecorder->FeedAudio(audio, count);  // takes keep what was said, squelch or not
+    }
+  }
+  if (FillDetectBuffer(FDetectBuffer, FDetectCount, block, n)) Detect();
+  ++FBlocksRead;
+}
+
 void TLiveSession::Detect() {
   if (!FDetectPace.Due(FClock.NowMs())) return;
   const int64_t liveHz = FLiveHz.load();
   const int64_t half = RoundHalfEven(ModulationWidthHz(FMode) * 0.5);
   FHits.clear();  // a fresh list per detection: the callback sees only this one's hits
-  FDetector->Process(FReceiver.get(), FDetectBuffer.data(), FCentreHz.load(), liveHz - half, liveHz + half,
+  FDetector->Process(FRadio.Receiver(), FDetectBuffer.data(), FCentreHz.load(), liveHz - half, liveHz + half,
                      "live", FHits, -1);
   ++FDetections;
   if (FHits.empty()) return;

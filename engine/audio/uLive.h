@@ -23,11 +23,11 @@
 #include "uAudioOut.h"
 #include "uDemod.h"
 #include "uDetector.h"
-#include "uDwell.h"    // TDwellHitsEvent
-#include "uMonitor.h"  // the rules every session shares
+#include "uDwell.h"  // TDwellHitsEvent
 #include "uReceiver.h"
 #include "uRecorder.h"
 #include "uSdrIntf.h"
+#include "uSessionKit.h"
 #include "uSessionThread.h"
 #include "uSquelch.h"
 #include "uTalvConfig.h"
@@ -62,7 +62,7 @@ class TLiveSession : public TSessionThread {
   double SampleRate() const { return FSampleRate.load(); }
   TModulation Mode() const { return FMode; }
   // Set by Prepare, unchanged while the thread runs.
-  const std::string& DeviceName() const { return FDeviceName; }
+  const std::string& DeviceName() const { return FRadio.DeviceName(); }
   std::string ErrorText() const { return LastError(); }
   int64_t BlocksRead() const { return FBlocksRead.load(); }
   bool SquelchOpen() const { return FSquelchOpen.load(); }
@@ -77,7 +77,9 @@ class TLiveSession : public TSessionThread {
   void Execute() override;
 
  private:
+  bool Fail(const std::string& text);
   void ReleaseAll();
+  void PlayBlock(const TComplexF* block, int32_t n);
   void Detect();
 
   plat::IClock& FClock;
@@ -88,11 +90,9 @@ class TLiveSession : public TSessionThread {
   std::atomic<int64_t> FCentreHz;
   std::atomic<double> FSampleRate{0.0};
   TModulation FMode;
-  TSdrDeviceRef FDevice;
-  std::unique_ptr<TReceiver> FReceiver;
+  TSessionRadio FRadio;
   std::unique_ptr<TChannelDemod> FDemod;
   std::unique_ptr<TWaveOut> FWaveOut;
-  std::string FDeviceName;
   std::atomic<int64_t> FBlocksRead{0};
   std::unique_ptr<TWavWriter> FWav;
   std::unique_ptr<TChannelRecorder> FRecorder;

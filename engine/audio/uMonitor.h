@@ -25,58 +25,9 @@
 #include "uDetector.h"
 #include "uReceiver.h"
 #include "uSdrIntf.h"
+#include "uSessionKit.h"
 #include "uSessionThread.h"
 #include "uTalvConfig.h"
-
-// ---------------------------------------------------------------------------------------------
-// Rules every session shares (live, multi-channel live, monitor)
-
-// The tuner centre for watching hz: a quarter of the rate below it (above it when below would leave
-// the tuning range), so the watched channel sits away from the tuner's centre spike; hz itself when
-// neither placement lies within limits.MinHz..MaxHz.
-int64_t OffsetCentre(int64_t hz, double rate, const TSdrLimits& limits);
-
-// "%s is outside the tuner range (%s .. %s)" with the FormatMHz texts of hz and the limits.
-std::string OutsideTunerRangeText(int64_t hz, const TSdrLimits& limits);
-
-// Sets the settings' sample rate on the receiver; rate = the rate it reports, or the settings' rate
-// when it reports none. False with the receiver's text in error.
-bool SetSessionRate(ISdrDevice& device, const TTalvConfig& config, double& rate, std::string& error);
-
-// Reads a session's blocks and counts consecutive failures: a session rides out up to 50 failed
-// reads in a row and gives up on the 51st, keeping the receiver's text (which the reader logs as
-// "<component>: read failed: <text>").
-class TSessionReader {
- public:
-  static constexpr int32_t kMaxReadFailures = 50;
-  enum TResult : uint8_t { rrBlock, rrRetry, rrGiveUp };
-  explicit TSessionReader(const char* component) : FComponent(component) {}
-  TResult Read(TReceiver& receiver, TComplexF*& block, int32_t& count);
-
- private:
-  const char* FComponent;
-  int32_t FFailures = 0;
-};
-
-// At most once every EveryMs, the first time always: the pacing of detections, hit reports and frames.
-class TPace {
- public:
-  explicit TPace(uint64_t everyMs) : FEveryMs(everyMs) {}
-  // True (and counts as done now) when the first time or at least EveryMs after the last time.
-  bool Due(uint64_t now);
-  void Reset() { FAny = false; }
-
- private:
-  uint64_t FEveryMs;
-  uint64_t FLast = 0;
-  bool FAny = false;
-};
-
-// Appends the block to a detection buffer up to its size; true once the buffer is full, which starts
-// it empty again (count = 0). The samples past the room of a block are not kept.
-bool FillDetectBuffer(std::vector<TComplexF>& buffer, int32_t& count, const TComplexF* block, int32_t n);
-
-// ---------------------------------------------------------------------------------------------
 
 class TMonitorSession : public TSessionThread {
  public:
@@ -103,7 +54,7 @@ class TMonitorSession : public TSessionThread {
   int64_t WantedHz() const { return FWantedHz.load(); }
   double SampleRate() const { return FSampleRate.load(); }
   // Set by Prepare, unchanged while the thread runs.
-  const std::string& DeviceName() const { return FDeviceName; }
+  const std::string& DeviceName() const { return FRadio.DeviceName(); }
   int32_t ViewerTimeoutMs() const { return FViewerTimeoutMs; }
   uint64_t LastPollTick() const { return FLastPollTick.load(); }
   int64_t Frames() const { return FFrames.load(); }
@@ -114,6 +65,8 @@ class TMonitorSession : public TSessionThread {
 
  private:
   bool TakePending(int64_t& hz);
+  bool RetuneIfPolled();
+  bool OnBlock(const TComplexF* block);
   void ReleaseDevice();
 
   plat::IClock& FClock;
@@ -121,10 +74,8 @@ class TMonitorSession : public TSessionThread {
   std::atomic<int64_t> FCentreHz;
   std::atomic<int64_t> FWantedHz;
   std::atomic<double> FSampleRate{0.0};
-  TSdrDeviceRef FDevice;
-  std::unique_ptr<TReceiver> FReceiver;
+  TSessionRadio FRadio;
   std::unique_ptr<TDetector> FDetector;
-  std::string FDeviceName;
   std::atomic<uint64_t> FLastPollTick;
   int32_t FViewerTimeoutMs;
   std::mutex FPendingLock;

@@ -5,7 +5,6 @@
 #include "uFreqText.h"
 #include "uLevelTap.h"
 #include "uLog.h"
-#include "uSdrDevices.h"
 
 // ---------------------------------------------------------------------------------------------
 // TAudioMix
@@ -38,7 +37,10 @@ int32_t TAudioMix::Finish() {
 // TMultiLiveSession
 
 TMultiLiveSession::TMultiLiveSession(const TTalvConfig& config, plat::IClock& clock)
-    : FClock(clock), FConfig(config), FAudioRate(config.AudioRate < 1 ? 48000 : config.AudioRate) {
+    : FClock(clock),
+      FConfig(config),
+      FAudioRate(config.AudioRate < 1 ? 48000 : config.AudioRate),
+      FRadio(clock) {
   DefaultScanSettings(FScan);
 }
 
@@ -56,137 +58,103 @@ void TMultiLiveSession::ReleaseAll() {
   }
   FChannels.clear();
   FChannelCount = 0;
-  FReceiver.reset();
   FDetector.reset();
   FWaveOut.reset();
-  FDevice.reset();
+  FRadio.Release();
+}
+
+bool TMultiLiveSession::Fail(const std::string& text) {
+  SetLastError(text);
+  ReleaseAll();
+  return false;
 }
 
 bool TMultiLiveSession::Prepare() {
   ReleaseAll();
   SetLastError("");
-  FDeviceName.clear();
-
-  std::string error;
-  if (!OpenSdrDevice(FConfig, FDevice, FDeviceName, error)) {
-    SetLastError(error);
-    FDevice.reset();
-    return false;
-  }
-  double rate = 0;
-  if (!SetSessionRate(*FDevice, FConfig, rate, error)) {
-    SetLastError(error);
-    ReleaseAll();
-    return false;
-  }
+  if (!FRadio.Open(FConfig) || !FRadio.SetRate(FConfig)) return Fail(FRadio.LastError());
+  const double rate = FRadio.Rate();
 
   TScanHopArray hops;
   BuildHops(hops, FConfig.StartHz, FConfig.StopHz, rate, 0.075);
-  if (hops.empty()) {
-    SetLastError("the configured range is empty");
-    ReleaseAll();
-    return false;
-  }
+  if (hops.empty()) return Fail("the configured range is empty");
   // One tuning covers at most one hop: a wider range is served from its middle.
   const TScanHop& mid = hops[hops.size() / 2];
   FCentreHz = mid.CenterHz;
   FLoHz = mid.LoHz;
   FHiHz = mid.HiHz;
+  if (!FRadio.Covers(mid.CenterHz) || !FRadio.Tune(FConfig, mid.CenterHz, kBlockSize))
+    return Fail(FRadio.LastError());
 
-  TSdrLimits limits;
-  FDevice->GetLimits(limits);
-  if (mid.CenterHz < limits.MinHz || mid.CenterHz > limits.MaxHz) {
-    SetLastError(OutsideTunerRangeText(mid.CenterHz, limits));
-    ReleaseAll();
-    return false;
-  }
-
-  FReceiver = std::make_unique<TReceiver>(FDevice, FClock);
-  if (!FReceiver->Configure(rate, FConfig.GainDb, FConfig.PpmCorrection, kBlockSize) ||
-      !FReceiver->Retune(mid.CenterHz, 0)) {
-    SetLastError(FReceiver->LastError());
-    ReleaseAll();
-    return false;
-  }
-
-  DefaultScanSettings(FScan);
-  FScan.SampleRate = rate;
-  FScan.StartHz = FConfig.StartHz;
-  FScan.StopHz = FConfig.StopHz;
-  FScan.Averages = FConfig.AvgSegments;
-  ApplyConfigToScanSettings(FScan, FConfig);
+  FScan = ScanSettingsFromConfig(FConfig, rate);
   FDetector = std::make_unique<TDetector>(FScan);
 
   FWaveOut = std::make_unique<TWaveOut>(FAudioRate, FAudioRate / 48, 6);
-  if (!FWaveOut->Open()) {
-    SetLastError(FWaveOut->LastError());
-    ReleaseAll();
-    return false;
-  }
+  if (!FWaveOut->Open()) return Fail(FWaveOut->LastError());
 
-  FDetectBuffer.assign(static_cast<size_t>(std::max(FDetector->SamplesNeeded(), 1)), TComplexF{});
-  FDetectCount = 0;
+  ResetDetectBuffer(FDetectBuffer, FDetectCount, FDetector->SamplesNeeded());
   ClearLevelLanes();
   LogFmt("multi: listening to %s .. %s via centre %s on %s", FormatMHz(mid.LoHz).c_str(),
-         FormatMHz(mid.HiHz).c_str(), FormatMHz(mid.CenterHz).c_str(), FDeviceName.c_str());
+         FormatMHz(mid.HiHz).c_str(), FormatMHz(mid.CenterHz).c_str(), DeviceName().c_str());
   return true;
 }
 
 void TMultiLiveSession::Execute() {
-  if (!FReceiver || !FDetector || !FWaveOut) {
+  if (!FRadio.Receiver() || !FDetector || !FWaveOut) {
     SetLastError("the multi-channel session was not prepared");
     return;
   }
   FDetectPace.Reset();
   FHitsPace.Reset();
-  TSessionReader reader("multi");
-  while (!Terminated()) {
-    TComplexF* block = nullptr;
-    int32_t n = 0;
-    const TSessionReader::TResult got = reader.Read(*FReceiver, block, n);
-    if (got == TSessionReader::rrGiveUp) {
-      SetLastError(FReceiver->LastError());
-      break;
-    }
-    if (got == TSessionReader::rrRetry) continue;
-    ++FBlocksRead;
-
-    FMix.Begin();
-    for (TMultiChannel& ch : FChannels) {
-      const float* audio = nullptr;
-      int32_t count = 0;
-      ch.Demod->Process(block, n, audio, count);
-      if (count <= 0) continue;
-      if (ch.Recorder) {
-        if (!ch.Recorder->StillActive()) ch.Recorder->Close();
-        ch.Recorder->FeedAudio(audio, count);  // takes keep what was said, squelch or not
-      }
-      if (ch.Squelch->Update()) {
-        if (ch.Squelch->IsOpen())
-          LogFmt("multi: squelch open on %s", FormatMHz(ch.Hz).c_str());
-        else
-          LogFmt("multi: squelch closed on %s", FormatMHz(ch.Hz).c_str());
-      }
-      ch.Demod->HoldAgc = !ch.Squelch->IsOpen();
-      const float* gated = ch.Squelch->Gate(audio, count);
-      PushLevel(ch.Hz, gated, count);
-      FMix.Add(gated, count);
-    }
-    const int32_t m = FMix.Finish();
-    if (m > 0) FWaveOut->Write(FMix.Data(), m);
-
-    if (FillDetectBuffer(FDetectBuffer, FDetectCount, block, n)) Detect();
-  }
+  TReceiver& receiver = *FRadio.Receiver();
+  const TReadLoopEnd end = RunReadLoop(
+      receiver, "multi", [this] { return !Terminated(); },
+      [this](TComplexF* block, int32_t n) {
+        PlayBlock(block, n);
+        return true;
+      });
+  if (end == leFailed) SetLastError(receiver.LastError());
 
   LogFmt("multi: stopped after %lld blocks, %lld dropped audio buffer(s)",
          static_cast<long long>(FBlocksRead.load()), static_cast<long long>(FWaveOut->Dropped()));
+}
+
+// One block: every followed channel demodulated, recorded, gated and mixed, the mix played, then the
+// block gathered for detection.
+void TMultiLiveSession::PlayBlock(const TComplexF* block, int32_t n) {
+  ++FBlocksRead;
+  FMix.Begin();
+  for (TMultiChannel& ch : FChannels) {
+    const float* audio = nullptr;
+    int32_t count = 0;
+    ch.Demod->Process(block, n, audio, count);
+    if (count <= 0) continue;
+    if (ch.Recorder) {
+      if (!ch.Recorder->StillActive()) ch.Recorder->Close();
+      ch.Recorder->FeedAudio(audio, count);  // takes keep what was said, squelch or not
+    }
+    if (ch.Squelch->Update()) {
+      if (ch.Squelch->IsOpen())
+        LogFmt("multi: squelch open on %s", FormatMHz(ch.Hz).c_str());
+      else
+        LogFmt("multi: squelch closed on %s", FormatMHz(ch.Hz).c_str());
+    }
+    ch.Demod->HoldAgc = !ch.Squelch->IsOpen();
+    const float* gated = ch.Squelch->Gate(audio, count);
+    PushLevel(ch.Hz, gated, count);
+    FMix.Add(gated, count);
+  }
+  const int32_t m = FMix.Finish();
+  if (m > 0) FWaveOut->Write(FMix.Data(), m);
+
+  if (FillDetectBuffer(FDetectBuffer, FDetectCount, block, n)) Detect();
 }
 
 void TMultiLiveSession::Detect() {
   const uint64_t now = FClock.NowMs();
   if (!FDetectPace.Due(now)) return;
   FHits.clear();  // a fresh list per detection: the callback sees only this one's hits
-  FDetector->Process(FReceiver.get(), FDetectBuffer.data(), FCentreHz.load(), FLoHz.load(), FHiHz.load(),
+  FDetector->Process(FRadio.Receiver(), FDetectBuffer.data(), FCentreHz.load(), FLoHz.load(), FHiHz.load(),
                      "multi", FHits, -1);
   OpenOrTrigger(FHits);
   if (OnHits != nullptr && FHitsPace.Due(now)) OnHits(FHits, OnHitsData);

@@ -23,11 +23,11 @@
 #include "uAudioOut.h"
 #include "uDemod.h"
 #include "uDetector.h"
-#include "uDwell.h"    // TDwellHitsEvent
-#include "uMonitor.h"  // the rules every session shares
+#include "uDwell.h"  // TDwellHitsEvent
 #include "uReceiver.h"
 #include "uRecorder.h"
 #include "uSdrIntf.h"
+#include "uSessionKit.h"
 #include "uSessionThread.h"
 #include "uSquelch.h"
 #include "uTalvConfig.h"
@@ -89,7 +89,7 @@ class TMultiLiveSession : public TSessionThread {
   int64_t HiHz() const { return FHiHz.load(); }
   double SampleRate() const { return FScan.SampleRate; }  // fixed once prepared
   // Set by Prepare, unchanged while the thread runs.
-  const std::string& DeviceName() const { return FDeviceName; }
+  const std::string& DeviceName() const { return FRadio.DeviceName(); }
   std::string ErrorText() const { return LastError(); }
   int64_t BlocksRead() const { return FBlocksRead.load(); }
   // Channels followed at this moment.
@@ -105,7 +105,9 @@ class TMultiLiveSession : public TSessionThread {
   void Execute() override;
 
  private:
+  bool Fail(const std::string& text);
   void ReleaseAll();
+  void PlayBlock(const TComplexF* block, int32_t n);
   void OpenOrTrigger(const TChannelHitArray& hits);
   void CloseStale();
   void UpdateLanes();
@@ -118,13 +120,11 @@ class TMultiLiveSession : public TSessionThread {
   std::atomic<int64_t> FCentreHz{0};
   std::atomic<int64_t> FLoHz{0};
   std::atomic<int64_t> FHiHz{0};
-  TSdrDeviceRef FDevice;
-  std::unique_ptr<TReceiver> FReceiver;
+  TSessionRadio FRadio;
   std::unique_ptr<TWaveOut> FWaveOut;
   std::unique_ptr<TDetector> FDetector;
   std::vector<TComplexF> FDetectBuffer;
   int32_t FDetectCount = 0;
-  std::string FDeviceName;
   std::atomic<int64_t> FBlocksRead{0};
   std::vector<TMultiChannel> FChannels;
   TAudioMix FMix;

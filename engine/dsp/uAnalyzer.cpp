@@ -56,11 +56,21 @@ void DefaultScanSettings(TScanSettings& s) {
   s = TScanSettings{};
 }
 
-void ApplyConfigToScanSettings(TScanSettings& s, const TTalvConfig& cfg) {
+TScanSettings ScanSettingsFromConfig(const TTalvConfig& cfg, double rate) {
+  TScanSettings s;
+  DefaultScanSettings(s);
+  s.StartHz = cfg.StartHz;
+  s.StopHz = cfg.StopHz;
+  s.SampleRate = rate > 0 ? rate : static_cast<double>(cfg.SampleRate);
+  s.Averages = cfg.AvgSegments;
   s.FftSize = cfg.NFft;
   s.ThresholdDb = cfg.SnrDb;
   s.GridHz = cfg.GridHz;
   s.Merge = cfg.MergeChannels;
+  s.GainDb = cfg.GainDb;
+  s.Ppm = cfg.PpmCorrection;
+  s.SettleMs = cfg.SettleMs;
+  return s;
 }
 
 int64_t RoundToStep(int64_t value, int64_t step) {

@@ -40,8 +40,11 @@ constexpr int32_t MaxAnalyzerFftSize = 65536;
 constexpr int32_t MaxAnalyzerBlockSamples = 4194304;
 
 void DefaultScanSettings(TScanSettings& s);
-// Copies exactly NFft -> FftSize, SnrDb -> ThresholdDb, GridHz -> GridHz, MergeChannels -> Merge.
-void ApplyConfigToScanSettings(TScanSettings& s, const TTalvConfig& cfg);
+// The one mapping from a settings record to scan settings: the defaults, then StartHz, StopHz,
+// SampleRate (or `rate` when above 0: the rate the receiver reports), Averages = AvgSegments,
+// FftSize = NFft, ThresholdDb = SnrDb, GridHz, Merge = MergeChannels, GainDb, Ppm = PpmCorrection
+// and SettleMs. EdgeFraction and DcBins keep their defaults.
+TScanSettings ScanSettingsFromConfig(const TTalvConfig& cfg, double rate = 0);
 
 // One detection of one sweep (six 8-byte fields).
 struct TChannelHit {

@@ -1,5 +1,6 @@
 #include "uCommands.h"
 
+#include <functional>
 #include <memory>
 
 #include "pSystem.h"
@@ -28,6 +29,47 @@ int64_t RangeMiddle(const TTalvConfig& cfg) {
   return lo + (hi - lo) / 2;
 }
 
+// The one start of a session that takes the receiver for a client (scan, live, multi-channel live).
+// Prepare runs on this thread; when it fails, the service's last error takes the session's text and
+// the reply is "ERR " + it. Prepared: the service's last error is cleared, `prepared` adds what the
+// kind needs, the store is marked scanning, and the thread is started before the session is
+// published, so that a stop routine on another thread (the watchdog) never waits for a thread that
+// is still being created. A thread that cannot start leaves the store not scanning and answers with
+// its text.
+template <class TSession>
+bool StartSession(TEngineService& service, const std::shared_ptr<TSession>& session,
+                  void (TEngineService::*publish)(std::shared_ptr<TSession>), TTextLines& reply,
+                  const std::function<void()>& prepared = nullptr) {
+  if (!session->Prepare()) {
+    const std::string error = session->LastError();
+    service.SetServiceLastError(error);
+    Fail(reply, error);
+    return false;
+  }
+  service.SetServiceLastError("");
+  if (prepared) prepared();
+  service.Store().SetScanning(true);
+  if (!session->Start()) {
+    service.Store().SetScanning(false);
+    const std::string error = session->LastError();
+    service.SetServiceLastError(error);
+    Fail(reply, error);
+    return false;
+  }
+  (service.*publish)(session);
+  reply.assign(1, proto::kOk);
+  return true;
+}
+
+// A live session of either kind reports its hits to the channel store from its first block on.
+template <class TSession>
+bool StartLiveSession(TEngineService& service, const std::shared_ptr<TSession>& session,
+                      void (TEngineService::*publish)(std::shared_ptr<TSession>), TTextLines& reply) {
+  session->OnHits = &TEngineService::OnLiveHits;
+  session->OnHitsData = &service;
+  return StartSession(service, session, publish, reply);
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------------------------------------
@@ -46,30 +88,12 @@ bool CmdStart(TEngineService& service, const TTextLines& body, TTextLines& reply
   const TTalvConfig cfg = ConfigFromBody(body);
 
   auto session = std::make_shared<TScanSession>(cfg, &service.Store());
-  if (!session->Prepare()) {
-    const std::string error = session->LastError();
-    service.SetServiceLastError(error);
-    Fail(reply, error);
-    return false;
-  }
-  service.SetServiceLastError("");
-  // The live-through values outlive STOP: a scan started again without LIVESTOP plays through again.
-  service.ApplyLiveThrough(session.get());
-  ClearLevelLanes();
-  service.Store().Clear();
-  service.Store().SetScanning(true);
-  // Started before it is published: a stop routine on another thread (the watchdog) must never wait
-  // for a thread that is still being created.
-  if (!session->Start()) {
-    service.Store().SetScanning(false);
-    const std::string error = session->LastError();
-    service.SetServiceLastError(error);
-    Fail(reply, error);
-    return false;
-  }
-  service.SetScanSession(session);
-  reply.assign(1, proto::kOk);
-  return true;
+  return StartSession(service, session, &TEngineService::SetScanSession, reply, [&] {
+    // The live-through values outlive STOP: a scan started again without LIVESTOP plays through again.
+    service.ApplyLiveThrough(session.get());
+    ClearLevelLanes();
+    service.Store().Clear();
+  });
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -168,55 +192,6 @@ void CmdEnvelope(TEngineService& service, const TTextLines& body, TTextLines& re
 // ---------------------------------------------------------------------------------------------
 // LIVE
 
-namespace {
-
-bool StartLiveSession(TEngineService& service, const TTalvConfig& cfg, int64_t hz, TModulation mod,
-                      TTextLines& reply) {
-  auto session = std::make_shared<TLiveSession>(cfg, hz, mod);
-  session->OnHits = &TEngineService::OnLiveHits;
-  session->OnHitsData = &service;
-  if (!session->Prepare()) {
-    const std::string error = session->ErrorText();
-    service.SetServiceLastError(error);
-    Fail(reply, error);
-    return false;
-  }
-  service.SetServiceLastError("");
-  if (!session->Start()) {
-    service.SetServiceLastError(session->ErrorText());
-    Fail(reply, session->ErrorText());
-    return false;
-  }
-  service.Store().SetScanning(true);
-  service.SetLiveSession(session);
-  reply.assign(1, proto::kOk);
-  return true;
-}
-
-bool StartMultiSession(TEngineService& service, const TTalvConfig& cfg, TTextLines& reply) {
-  auto session = std::make_shared<TMultiLiveSession>(cfg);
-  if (!session->Prepare()) {
-    const std::string error = session->ErrorText();
-    service.SetServiceLastError(error);
-    Fail(reply, error);
-    return false;
-  }
-  service.SetServiceLastError("");
-  session->OnHits = &TEngineService::OnLiveHits;
-  session->OnHitsData = &service;
-  if (!session->Start()) {
-    service.SetServiceLastError(session->ErrorText());
-    Fail(reply, session->ErrorText());
-    return false;
-  }
-  service.Store().SetScanning(true);
-  service.SetMultiSession(session);
-  reply.assign(1, proto::kOk);
-  return true;
-}
-
-}  // namespace
-
 bool CmdLive(TEngineService& service, const TTextLines& body, TTextLines& reply) {
   const TTalvConfig cfg = ConfigFromBody(body);
   LogFmt("live: %d body line(s), gain=%.1f, snr=%.1f, grid=%d", static_cast<int>(body.size()), cfg.GainDb,
@@ -269,6 +244,9 @@ bool CmdLive(TEngineService& service, const TTextLines& body, TTextLines& reply)
     else
       LogFmt("live: stopped the running scan - the frequency is outside it");
   }
-  if (!request.Multi) return StartLiveSession(service, cfg, request.Hz, request.Mod, reply);
-  return StartMultiSession(service, cfg, reply);
+  if (!request.Multi)
+    return StartLiveSession(service, std::make_shared<TLiveSession>(cfg, request.Hz, request.Mod),
+                            &TEngineService::SetLiveSession, reply);
+  return StartLiveSession(service, std::make_shared<TMultiLiveSession>(cfg), &TEngineService::SetMultiSession,
+                          reply);
 }

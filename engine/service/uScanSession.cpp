@@ -6,42 +6,27 @@
 #include "uDwell.h"
 #include "uLevelTap.h"
 #include "uLog.h"
-#include "uSdrDevices.h"
 
 TScanSession::TScanSession(const TTalvConfig& config, TChannelStore* store, plat::IClock& clock)
-    : FConfig(config), FStore(store), FClock(clock) {}
+    : FConfig(config), FStore(store), FClock(clock), FRadio(clock) {}
 
 TScanSession::~TScanSession() {
   // The thread reads the scanner and the device: it must be gone before they are.
   Stop();
   StopAndWait();
   FScanner.reset();
-  FDevice.reset();
+  FRadio.Release();
 }
 
 bool TScanSession::Prepare() {
-  FDevice.reset();
-  FDeviceName.clear();
   SetLastError("");
-  std::string error;
-  if (!OpenSdrDevice(FConfig, FDevice, FDeviceName, error)) {
-    FDevice.reset();
-    SetLastError(error);
+  if (!FRadio.Open(FConfig)) {
+    SetLastError(FRadio.LastError());
     return false;
   }
+  const TScanSettings s = ScanSettingsFromConfig(FConfig);
 
-  TScanSettings s;
-  DefaultScanSettings(s);
-  s.StartHz = FConfig.StartHz;
-  s.StopHz = FConfig.StopHz;
-  s.SampleRate = static_cast<double>(FConfig.SampleRate);
-  s.Averages = FConfig.AvgSegments;
-  s.GainDb = FConfig.GainDb;
-  s.Ppm = FConfig.PpmCorrection;
-  s.SettleMs = FConfig.SettleMs;
-  ApplyConfigToScanSettings(s, FConfig);
-
-  FScanner = std::make_unique<TScanner>(FDevice, FClock);
+  FScanner = std::make_unique<TScanner>(FRadio.Device(), FClock);
   FScanner->SetStopFlag(&TerminatedFlag());
   if (!FScanner->Configure(s)) {
     SetLastError(FScanner->LastError());
@@ -131,7 +116,7 @@ void TScanSession::Execute() {
 }
 
 void TScanSession::DwellPass(const TChannelHitArray& hits) {
-  TDwellRunner runner(FDevice, FConfig, FSettings, FRecordDir, FClock);
+  TDwellRunner runner(FRadio.Device(), FConfig, FSettings, FRecordDir, FClock);
   runner.PlayHzRef = &FLiveHz;
   runner.PlayAllRef = &FLiveMulti;
   runner.PlayMode = LiveMod();

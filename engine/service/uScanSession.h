@@ -21,6 +21,7 @@
 #include "uChannelStore.h"
 #include "uScanner.h"
 #include "uSdrIntf.h"
+#include "uSessionKit.h"
 #include "uSessionThread.h"
 #include "uTalvConfig.h"
 
@@ -41,7 +42,7 @@ class TScanSession : public TSessionThread {
 
   const TTalvConfig& Config() const { return FConfig; }
   // Set by Prepare, constant while the thread runs.
-  const std::string& DeviceName() const { return FDeviceName; }
+  const std::string& DeviceName() const { return FRadio.DeviceName(); }
   double StartedAt() const { return FStartedAt; }
   const TScanSettings& Settings() const { return FSettings; }
   const std::string& RecordDir() const { return FRecordDir; }
@@ -70,9 +71,8 @@ class TScanSession : public TSessionThread {
   TTalvConfig FConfig;
   TChannelStore* FStore;
   plat::IClock& FClock;
-  TSdrDeviceRef FDevice;
+  TSessionRadio FRadio;  // the device only: the scanner and the dwell runner make their own wrappers
   std::unique_ptr<TScanner> FScanner;
-  std::string FDeviceName;
   double FStartedAt = 0;
   TScanSettings FSettings;
   std::string FRecordDir;

@@ -13,6 +13,7 @@
 #include "uFreqText.h"
 #include "uMonitor.h"
 #include "uReceiver.h"
+#include "uSessionKit.h"
 
 using namespace testsupport;
 
@@ -80,11 +81,8 @@ TEST(PathScene, NothingBeyondTheSceneNearsTheThresholdInAnyBlock) {
     SCOPED_TRACE(centre);
     plat::TManualClock clock;
     auto scene = MakePathScene();
-    TScanSettings scan;
-    DefaultScanSettings(scan);
-    scan.SampleRate = double(cfg.SampleRate);
-    scan.Averages = 2;
-    ApplyConfigToScanSettings(scan, cfg);
+    TScanSettings scan = ScanSettingsFromConfig(cfg);
+    scan.Averages = kWatchAverages;  // as the monitor's and the live session's detectors
     scan.ThresholdDb = cfg.SnrDb - 3.0;
     TDetector detector(scan);
     TReceiver receiver(scene, clock);

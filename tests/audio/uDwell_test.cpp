@@ -51,8 +51,7 @@ struct TScene {
     Cfg.MinRecordMs = 500;
     Cfg.AudioRate = 48000;
     Cfg.SnrDb = 20;  // the tone stands 60 dB above the noise; nothing near the threshold
-    DefaultScanSettings(Scan);
-    ApplyConfigToScanSettings(Scan, Cfg);
+    Scan = ScanSettingsFromConfig(Cfg);
     Scan.GainDb = 0;  // a fixed gain: no gain steps in these scenes
     Sim->Open(0);
     Sim->AddFmTone(kChannel, -20, 1000, 2500);

@@ -72,7 +72,7 @@ double AnalyzeScene(TSpectrumAnalyzer& a, const TScene& scene, TChannelHitArray&
   return a.Analyze(x.data(), centre, centre - 1000000, centre + 1000000, hits);
 }
 
-TEST(ScanSettings, DefaultsAndTheFourCopiedConfigValues) {
+TEST(ScanSettings, DefaultsAndEveryValueTheSettingsRecordGives) {
   TScanSettings s;
   s.StartHz = 1;
   s.FftSize = 17;
@@ -99,17 +99,30 @@ TEST(ScanSettings, DefaultsAndTheFourCopiedConfigValues) {
   cfg.MergeChannels = false;
   cfg.AvgSegments = 3;
   cfg.StartHz = 400000000;
+  cfg.StopHz = 401000000;
   cfg.SampleRate = 1000000;
   cfg.SettleMs = 99;
-  ApplyConfigToScanSettings(s, cfg);
+  cfg.GainDb = 27.5;
+  cfg.PpmCorrection = -7;
+  s = ScanSettingsFromConfig(cfg);
   EXPECT_EQ(s.FftSize, 8192);
   EXPECT_EQ(s.ThresholdDb, 9.5);
   EXPECT_EQ(s.GridHz, 25000);
   EXPECT_FALSE(s.Merge);
-  EXPECT_EQ(s.Averages, 8);  // the callers set the rest themselves
-  EXPECT_EQ(s.StartHz, 144000000);
-  EXPECT_EQ(s.SampleRate, 2048000.0);
-  EXPECT_EQ(s.SettleMs, 30);
+  EXPECT_EQ(s.Averages, 3);
+  EXPECT_EQ(s.StartHz, 400000000);
+  EXPECT_EQ(s.StopHz, 401000000);
+  EXPECT_EQ(s.SampleRate, 1000000.0);
+  EXPECT_EQ(s.SettleMs, 99);
+  EXPECT_EQ(s.GainDb, 27.5);
+  EXPECT_EQ(s.Ppm, -7);
+  // Not in the settings record: the defaults.
+  EXPECT_EQ(s.EdgeFraction, 0.075);
+  EXPECT_EQ(s.DcBins, 3);
+  // The rate the receiver reports wins over the settings' one; none reported keeps the settings'.
+  EXPECT_EQ(ScanSettingsFromConfig(cfg, 1024000.0).SampleRate, 1024000.0);
+  EXPECT_EQ(ScanSettingsFromConfig(cfg, 0).SampleRate, 1000000.0);
+  EXPECT_EQ(ScanSettingsFromConfig(cfg, -5).SampleRate, 1000000.0);
 }
 
 TEST(RoundToStep, HalvesAwayFromZeroOnBothSides) {
