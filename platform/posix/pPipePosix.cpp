@@ -8,6 +8,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "pPipe.h"
@@ -36,8 +37,12 @@ bool EnsurePrivateFolder(const std::string& dir, std::string& error) {
     error = "not a folder: " + dir;
     return false;
   }
-  if (st.st_uid != ::getuid() || (st.st_mode & 077) != 0) {
-    error = "folder " + dir + " is not private to this user";
+  if (st.st_uid != ::getuid()) {
+    error = "the socket folder " + dir + " is not ours: another user owns it";
+    return false;
+  }
+  if ((st.st_mode & 077) != 0) {
+    error = "the socket folder " + dir + " is not ours alone: others may enter it";
     return false;
   }
   return true;
@@ -90,6 +95,17 @@ TPipeConn::~TPipeConn() {
 size_t TPipeConn::Read(void* buffer, size_t size) {
   if (FAborted.load() || FHandle < 0 || size == 0) return 0;
   for (;;) {
+    const int64_t left = ReadWaitLeft();
+    if (left >= 0) {
+      pollfd p{static_cast<int>(FHandle), POLLIN, 0};
+      const int rc = ::poll(&p, 1, static_cast<int>(std::min<int64_t>(left, 60000)));
+      if (rc < 0 && errno == EINTR) continue;
+      if (rc == 0) {
+        if (ReadWaitLeft() > 0) continue;
+        FTimedOut = true;
+        return 0;
+      }
+    }
     ssize_t n = ::recv(static_cast<int>(FHandle), buffer, size, 0);
     if (n > 0) return static_cast<size_t>(n);
     if (n < 0 && errno == EINTR && !FAborted.load()) continue;
