@@ -47,11 +47,12 @@ struct TLogUnit {
   }
 } gLogUnit;
 
+// TEMP; on Linux also TMPDIR, else the user's private folder (never a fixed name in the shared /tmp).
 std::string TempFolder() {
   std::string t = plat::GetEnv("TEMP");
   if (plat::PathSeparator() == '/') {
     if (t.empty()) t = plat::GetEnv("TMPDIR");
-    if (t.empty()) t = "/tmp";
+    if (t.empty()) t = plat::PrivateFolder();
   }
   return t;
 }
@@ -62,11 +63,17 @@ std::string TempLogPath() {
   return t.empty() ? std::string(1, plat::PathSeparator()) + kLogFileName : JoinPath(t, kLogFileName);
 }
 
-// Under the lock: opens the file at the known path, else in the temporary folder.
+// Under the lock: opens the file at the known path, else in the temporary folder, else (Linux: a
+// temporary folder that is shared, where another user may have put a link in its place) in the user's
+// private folder.
 void OpenLocked(TLogState& s) {
   if (s.Path.empty()) s.Path = LogFilePath();
   if (s.File.Open(s.Path)) return;
   s.Path = TempLogPath();
+  if (s.File.Open(s.Path) || plat::PathSeparator() != '/') return;
+  const std::string own = plat::PrivateFolder();
+  if (own.empty()) return;
+  s.Path = JoinPath(own, kLogFileName);
   s.File.Open(s.Path);
 }
 

@@ -6,8 +6,9 @@
 // (SetLogEnabled) or TALVORAN_LOG is exactly "1" at start; when off, a call costs one flag test and no
 // file is created. The file is opened on the first line, appended to, shared for reading only, and kept
 // open until CloseLog. If the program folder cannot be written, the file goes to the TEMP folder
-// (on Linux TEMP, else TMPDIR, else /tmp). Any thread may log: formatting happens before the one log
-// lock is taken, and no other lock is taken while it is held, so lines never interleave. Nothing is
+// (on Linux TEMP, else TMPDIR, and when neither serves, the user's private folder, as for the socket;
+// a symbolic link in the file's place is never followed). Any thread may log: formatting happens before the
+// one log lock is taken, and no other lock is taken while it is held, so lines never interleave. Nothing is
 // reported: a log that cannot be opened is skipped and the next line tries again.
 // Messages begin with a component word and a colon ("scanner:", "agc:", "service:" ...).
 #include <cstdarg>

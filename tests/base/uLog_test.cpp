@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <regex>
 #include <set>
 #include <string>
@@ -11,6 +12,10 @@
 #include "pFile.h"
 #include "pSystem.h"
 #include "pThread.h"
+
+#if !defined(_WIN32)
+#include <unistd.h>
+#endif
 
 using namespace testsupport;
 
@@ -167,6 +172,57 @@ TEST_F(LogTest, FallsBackToTempWhenTheFolderCannotBeWritten) {
   EXPECT_TRUE(lines[0].ends_with("] service: into temp"));
   EXPECT_TRUE(lines[1].ends_with("] service: still there"));
 }
+
+#if !defined(_WIN32)
+// Saves an environment variable and puts it back (unset when it was unset).
+class TEnvRestore {
+ public:
+  explicit TEnvRestore(std::string name)
+      : FName(std::move(name)), FHad(plat::HasEnv(FName)), FValue(plat::GetEnv(FName)) {}
+  ~TEnvRestore() {
+    if (FHad)
+      plat::SetEnv(FName, FValue);
+    else
+      plat::UnsetEnv(FName);
+  }
+
+ private:
+  std::string FName;
+  bool FHad;
+  std::string FValue;
+};
+
+TEST_F(LogTest, WithoutATempFolderTheLogGoesToThePrivateFolderNeverThroughALink) {
+  TEnvRestore temp("TEMP"), tmpdir("TMPDIR"), runtime("XDG_RUNTIME_DIR");
+  TTempDir shared, own;
+  std::filesystem::permissions(std::filesystem::u8path(own.Path()), std::filesystem::perms::owner_all,
+                               std::filesystem::perm_options::replace);
+  plat::SetEnv("XDG_RUNTIME_DIR", own.Path());
+  // Another user's trap in a shared temporary folder: the log's name is a link to a file of ours.
+  const std::string victim = shared.File("victim");
+  ASSERT_TRUE(WriteWholeFile(victim, "keep me"));
+  ASSERT_EQ(::symlink(victim.c_str(), shared.File("talvoran_engine.log").c_str()), 0);
+  plat::SetEnv("TEMP", shared.Path());
+  plat::UnsetEnv("TMPDIR");
+  SetLogPathForTest(FDir.File("missing") + "/talvoran_engine.log");  // the program folder refuses
+  SetLogEnabled(true);
+  WriteLogLine("service: not through the link");
+  CloseLog();
+  EXPECT_EQ(ReadWholeFile(victim), "keep me");
+  std::vector<std::string> lines = LogLines(ReadWholeFile(own.File("talvoran_engine.log")));
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_TRUE(lines[0].ends_with("] service: not through the link"));
+
+  // Neither TEMP nor TMPDIR: the private folder at once, never a fixed name in /tmp.
+  plat::UnsetEnv("TEMP");
+  SetLogPathForTest(FDir.File("missing") + "/talvoran_engine.log");
+  WriteLogLine("service: no temp at all");
+  CloseLog();
+  lines = LogLines(ReadWholeFile(own.File("talvoran_engine.log")));
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_TRUE(lines[1].ends_with("] service: no temp at all"));
+}
+#endif
 
 TEST_F(LogTest, LinesOfManyThreadsNeverInterleave) {
   SetLogEnabled(true);

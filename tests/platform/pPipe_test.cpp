@@ -269,6 +269,67 @@ TEST(PipeServer, ShutdownAbortsAConnectionThatNeverSends) {
   EXPECT_TRUE(handlerDone.load());
 }
 
+TEST(PipeServer, AReadTimeOutEndsTheWaitForASilentOrStalledClient) {
+  // The handler gives each connection 300 ms for its line: a silent client and one that stops in the
+  // middle both lose their connection, and a prompt one is still answered.
+  std::atomic<int> timedOut{0};
+  TRunningServer s([&timedOut](plat::TPipeConn& conn) {
+    conn.SetReadTimeout(300);
+    const std::string line = ReadLine(conn);
+    if (conn.TimedOut()) {
+      ++timedOut;
+      return;
+    }
+    const std::string reply = "echo:" + line;
+    conn.Write(reply.data(), reply.size());
+  });
+  ASSERT_TRUE(s.Opened);
+  auto silent = plat::PipeConnect(s.Server.Name(), 5000);
+  auto stalled = plat::PipeConnect(s.Server.Name(), 5000);
+  ASSERT_NE(silent, nullptr);
+  ASSERT_NE(stalled, nullptr);
+  stalled->Write("half a li", 9);
+  EXPECT_EQ(ReadAll(*silent), "");  // ends once the server gave up, without the client closing
+  EXPECT_EQ(ReadAll(*stalled), "");
+  EXPECT_TRUE(s.Server.WaitConnections(10000));
+  EXPECT_EQ(timedOut.load(), 2);
+  std::string reply;
+  ASSERT_TRUE(Exchange(s.Server.Name(), "prompt\n", reply));
+  EXPECT_EQ(reply, "echo:prompt\n");
+}
+
+TEST(PipeServer, AcceptFailuresInARowWaitLongerAndAreReportedLessOften) {
+  EXPECT_EQ(plat::TPipeServer::AcceptRetryDelayMs(1), 50u);
+  EXPECT_EQ(plat::TPipeServer::AcceptRetryDelayMs(2), 100u);
+  EXPECT_EQ(plat::TPipeServer::AcceptRetryDelayMs(5), 800u);
+  EXPECT_EQ(plat::TPipeServer::AcceptRetryDelayMs(6), 1600u);
+  EXPECT_EQ(plat::TPipeServer::AcceptRetryDelayMs(100000), 1600u);
+  std::vector<uint32_t> reported;
+  for (uint32_t n = 1; n <= 40; ++n)
+    if (plat::TPipeServer::ReportAcceptFailure(n)) reported.push_back(n);
+  EXPECT_EQ(reported, (std::vector<uint32_t>{1, 2, 4, 8, 16, 32}));
+}
+
+#if !defined(_WIN32)
+TEST(PipeServer, ASocketFolderOfSomeoneElseIsRefusedWithItsCause) {
+  // The folder the socket would go in is open to others: refused, and not taken for a running server.
+  const std::string saved = plat::GetEnv("XDG_RUNTIME_DIR");
+  const std::string dir = "/tmp/talv_pipe_test_open_" + std::to_string(plat::CurrentProcessId());
+  ASSERT_EQ(std::system(("mkdir -p " + dir + " && chmod 0777 " + dir).c_str()), 0);
+  plat::SetEnv("XDG_RUNTIME_DIR", dir);
+  plat::TPipeServer server(FreshName());
+  EXPECT_FALSE(server.Open());
+  EXPECT_FALSE(server.AlreadyRunning());
+  EXPECT_NE(server.LastError().find("is not ours"), std::string::npos) << server.LastError();
+  EXPECT_EQ(server.LastError().find("already running"), std::string::npos) << server.LastError();
+  if (saved.empty())
+    plat::UnsetEnv("XDG_RUNTIME_DIR");
+  else
+    plat::SetEnv("XDG_RUNTIME_DIR", saved);
+  std::system(("rm -rf " + dir).c_str());
+}
+#endif
+
 // Run by the next test in a child process: opens a server on the given name and ends the process at
 // once, without closing anything, as a crashed engine would.
 TEST(PipeHelper, ServerThatDies) {

@@ -4,6 +4,10 @@
 #include <cerrno>
 #include <csignal>
 
+#if !defined(_WIN32)
+#include <unistd.h>
+#endif
+
 #include "TestSupport.h"
 #include "pClock.h"
 #include "pConsole.h"
@@ -83,6 +87,18 @@ TEST(Clock, TicksNeverGoBackAndFollowASleep) {
   plat::SleepMs(50);
   EXPECT_GE(plat::TickMs(), a + 30);
 }
+
+#if !defined(_WIN32)
+TEST(AppendFile, ALinkInTheFilesPlaceIsRefusedNotFollowed) {
+  testsupport::TTempDir dir;
+  const std::string target = dir.File("target");
+  ASSERT_TRUE(testsupport::WriteWholeFile(target, "untouched"));
+  ASSERT_EQ(::symlink(target.c_str(), dir.File("link.log").c_str()), 0);
+  plat::TAppendFile f;
+  EXPECT_FALSE(f.Open(dir.File("link.log")));
+  EXPECT_EQ(testsupport::ReadWholeFile(target), "untouched");
+}
+#endif
 
 TEST(AppendFile, CreatesKeepsAndAppends) {
   TTempDir dir;

@@ -116,6 +116,27 @@ TEST_F(ServicePipe, MalformedRequestsGetNoReplyAndTheServiceGoesOn) {
   EXPECT_EQ(PipeAsk(Run.Name, "PING"), TTextLines{"OK"});
 }
 
+TEST(ServicePipeRun, SilentAndStalledClientsLoseTheirConnectionAfterTheRequestTimeOut) {
+  TServiceRun run;
+  run.Options.RequestTimeoutMs = 300;
+  ASSERT_TRUE(run.Start());
+  TLogCapture log;
+  std::vector<std::unique_ptr<plat::TPipeConn>> held;
+  for (int i = 0; i < 8; ++i) {
+    held.push_back(plat::PipeConnect(run.Name, 5000));
+    ASSERT_TRUE(held.back());
+    if (i % 2 == 1) held.back()->Write("STATUS\r\nKey=", 12);  // stops in the middle
+  }
+  // Every held connection is closed by the engine (the read ends) without a reply.
+  for (auto& conn : held) {
+    char buf[64];
+    EXPECT_EQ(conn->Read(buf, sizeof(buf)), 0u);
+  }
+  EXPECT_TRUE(WaitUntil(
+      [&] { return log.MessagesStarting("service: no complete request within 300 ms").size() == 8u; }));
+  EXPECT_EQ(PipeAsk(run.Name, "PING"), TTextLines{"OK"});
+}
+
 TEST_F(ServicePipe, ARequestOverOneMebibyteIsDroppedWithoutAReply) {
   TLogCapture log;
   std::unique_ptr<plat::TPipeConn> conn = plat::PipeConnect(Run.Name, 5000);
