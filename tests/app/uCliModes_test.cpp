@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "DeviceOverride.h"
 #include "FakeSdrDevice.h"
 #include "TestSupport.h"
 #include "pFile.h"
@@ -59,11 +60,7 @@ TModeRun RunMode(void (*mode)(), const std::vector<std::string>& args) {
 }
 
 // The receiver every OpenSdrDevice hands out during one test ("Test" is its name then).
-class TOverride {
- public:
-  explicit TOverride(TSdrDeviceRef device) { SetDeviceOverride(std::move(device), "Test"); }
-  ~TOverride() { SetDeviceOverride(nullptr, "Test"); }
-};
+using TOverride = testsupport::TDeviceOverride;
 
 // A simulated receiver that breaks after a number of good reads, as a pulled USB plug does.
 class TBreakingSim : public TSimDevice {

@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
+#include "DeviceOverride.h"
+#include "TestSupport.h"
 #include "pClock.h"
-#include "pFs.h"
-#include "pSystem.h"
 #include "uSdrDevices.h"
 #include "uSdrSim.h"
 #include "uSessionThread.h"
@@ -79,13 +79,7 @@ class TPacedSim : public TSimDevice {
 };
 
 // Holds the device override for one test and clears it at the end, whatever the test's outcome.
-class TOverride {
- public:
-  explicit TOverride(TSdrDeviceRef device) { SetDeviceOverride(std::move(device), "Test"); }
-  ~TOverride() { SetDeviceOverride(nullptr, "Test"); }
-  TOverride(const TOverride&) = delete;
-  TOverride& operator=(const TOverride&) = delete;
-};
+using TOverride = testsupport::TDeviceOverride;
 
 // Stops the session at read number `lastRead`, its last block (read 1 is Prepare's retune discard, so
 // reads 2 .. lastRead are its blocks); `more` runs first on every read.
@@ -97,34 +91,12 @@ inline void StopAt(TPacedSim& sim, TSessionThread& session, int64_t lastRead,
   };
 }
 
-// Names of the files (not folders) in a folder.
-inline std::vector<std::string> FilesIn(const std::string& folder) {
-  std::vector<plat::TDirEntry> entries;
-  plat::ListDirectory(folder, entries);
-  std::vector<std::string> names;
-  for (auto& e : entries)
-    if (!e.IsDirectory) names.push_back(e.Name);
-  return names;
-}
+using testsupport::FilesIn;
+using testsupport::WaitUntil;
 
 // Waits (really, in 1 ms steps) until the session's thread has ended; false after timeoutMs.
 inline bool WaitFinished(const TSessionThread& s, uint32_t timeoutMs = 120000) {
-  const uint64_t t0 = plat::TickMs();
-  while (!s.Finished()) {
-    if (plat::TickMs() - t0 > timeoutMs) return false;
-    plat::SleepMs(1);
-  }
-  return true;
-}
-
-// Waits (really) until `done` holds; false after timeoutMs.
-inline bool WaitUntil(const std::function<bool()>& done, uint32_t timeoutMs = 120000) {
-  const uint64_t t0 = plat::TickMs();
-  while (!done()) {
-    if (plat::TickMs() - t0 > timeoutMs) return false;
-    plat::SleepMs(1);
-  }
-  return true;
+  return WaitUntil([&s] { return s.Finished(); }, timeoutMs);
 }
 
 }  // namespace sessiontest

@@ -7,6 +7,7 @@
 #include <functional>
 #include <regex>
 
+#include "LogCapture.h"
 #include "TestSupport.h"
 #include "pClock.h"
 #include "pFile.h"
@@ -19,6 +20,7 @@
 #include "uLog.h"
 #include "uSdrSim.h"
 
+using testsupport::FilesIn;
 using testsupport::ReadWholeFile;
 using testsupport::TTempDir;
 
@@ -83,29 +85,6 @@ struct TScene {
   std::string ChannelDir(int64_t hz = kChannel) const { return ChannelFolder(Dir.Path(), hz); }
 };
 
-// The lines of the engine log that contain a text, written to a private file during one test.
-class TDwellLog {
- public:
-  TDwellLog() : FPath(FDir.File("dwell.log")) {
-    SetLogPathForTest(FPath);
-    SetLogEnabled(true);
-  }
-  ~TDwellLog() {
-    SetLogEnabled(false);
-    SetLogPathForTest("");
-  }
-  size_t Count(const std::string& text) {
-    CloseLog();
-    size_t n = 0;
-    for (auto& l : testsupport::SplitLines(ReadWholeFile(FPath))) n += l.find(text) != std::string::npos;
-    return n;
-  }
-
- private:
-  TTempDir FDir;
-  std::string FPath;
-};
-
 TChannelHit Hit(int64_t hz, double snr = 30) {
   TChannelHit h;
   h.ChannelHz = hz;
@@ -113,15 +92,6 @@ TChannelHit Hit(int64_t hz, double snr = 30) {
   h.SnrDb = snr;
   h.HopCenterHz = kCentre;
   return h;
-}
-
-std::vector<std::string> FilesIn(const std::string& folder) {
-  std::vector<plat::TDirEntry> entries;
-  plat::ListDirectory(folder, entries);
-  std::vector<std::string> names;
-  for (auto& e : entries)
-    if (!e.IsDirectory) names.push_back(e.Name);
-  return names;
 }
 
 uint32_t U32At(const std::string& b, size_t pos) {
@@ -164,7 +134,7 @@ bool HaveSox() {
 
 TEST(Dwell, SteadyChannelEndsOnMaxDwellWithATake) {
   TScene s;
-  TDwellLog log;
+  TLogCapture log;
   TDwellRunner r(s.Sim, s.Cfg, s.Scan, s.Dir.Path(), s.Clock);
   const TDwellResult res = s.Run(r, {Hit(kChannel)}, 3000);
   EXPECT_EQ(res, drMaxDwell);
@@ -246,7 +216,7 @@ TEST(Dwell, AbortEndsTheRunAndClosesTakes) {
 
 TEST(Dwell, MaxParallelLimitsRecordersAndMatchingIsExact) {
   TScene s;
-  TDwellLog log;
+  TLogCapture log;
   s.Cfg.MaxParallel = 2;
   s.SafetyPolls = 3;
   TDwellRunner r(s.Sim, s.Cfg, s.Scan, s.Dir.Path(), s.Clock);

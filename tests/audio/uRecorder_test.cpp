@@ -12,6 +12,7 @@
 #include <sys/resource.h>
 #endif
 
+#include "LogCapture.h"
 #include "TestSupport.h"
 #include "pClock.h"
 #include "pFile.h"
@@ -62,30 +63,6 @@ TTalvConfig TestConfig() {
   c.MinRecordMs = 1000;
   return c;
 }
-
-// Log lines written during a test, read from a private log file.
-class TLogCapture {
- public:
-  TLogCapture() : FPath(FDir.File("test.log")) {
-    SetLogPathForTest(FPath);
-    SetLogEnabled(true);
-  }
-  ~TLogCapture() {
-    SetLogEnabled(false);
-    SetLogPathForTest("");
-  }
-  std::vector<std::string> Lines(const std::string& containing) {
-    CloseLog();
-    std::vector<std::string> r;
-    for (auto& l : SplitLines(ReadWholeFile(FPath)))
-      if (l.find(containing) != std::string::npos) r.push_back(l);
-    return r;
-  }
-
- private:
-  TTempDir FDir;
-  std::string FPath;
-};
 
 // Feeds blocks of 10 ms (80 samples at 8000 S/s) of a steady tone, advancing the clock; triggers
 // every triggerEveryMs (0: never).
@@ -178,7 +155,7 @@ TEST(Recorder, ShortTakeIsDiscarded) {
   rec->Close();
   EXPECT_TRUE(WavFiles(Sep(tmp.Path(), "145.500000 MHz")).empty());
   EXPECT_TRUE(rec->LastKeptFile().empty());
-  auto lines = log.Lines("recorder: discarded");
+  auto lines = log.MessagesContaining("recorder: discarded");
   ASSERT_EQ(lines.size(), 1u);
   EXPECT_NE(lines[0].find("< 1000 ms)"), std::string::npos) << lines[0];
 }
@@ -317,7 +294,7 @@ TEST(Recorder, CloseWithoutTakeIsIdempotent) {
   Feed(*silent, clock, 1000, 100);
   silent->Close();
   silent->Close();
-  EXPECT_TRUE(log.Lines("recorder:").empty());
+  EXPECT_TRUE(log.MessagesContaining("recorder:").empty());
   std::vector<plat::TDirEntry> entries;
   ASSERT_TRUE(plat::ListDirectory(tmp.Path(), entries));
   EXPECT_TRUE(entries.empty());
@@ -330,13 +307,13 @@ TEST(Recorder, FailedOpenIsNotRetriedUntilTheNextTake) {
   ASSERT_TRUE(testsupport::WriteWholeFile(tmp.File("blocked"), "a file where the root should be"));
   auto rec = TChannelRecorder::Create(TestConfig(), tmp.File("blocked"), 145500000, modNFM, clock);
   Feed(*rec, clock, 2000, 200);  // 200 blocks
-  EXPECT_EQ(log.Lines("recorder: cannot create").size(), 1u);
+  EXPECT_EQ(log.MessagesContaining("recorder: cannot create").size(), 1u);
   Feed(*rec, clock, 3000, 0);
   rec->Close();
   rec->Trigger(12);  // the next take tries once more
   Feed(*rec, clock, 500, 100);
-  EXPECT_EQ(log.Lines("recorder: cannot create").size(), 2u);
-  EXPECT_TRUE(log.Lines("recorder: discarded").empty());
+  EXPECT_EQ(log.MessagesContaining("recorder: cannot create").size(), 2u);
+  EXPECT_TRUE(log.MessagesContaining("recorder: discarded").empty());
 }
 
 TEST(Recorder, SpeechPausesShorterThanTheHangStayInTheTake) {

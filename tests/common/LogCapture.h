@@ -32,6 +32,15 @@ class TLogCapture {
     }
     return out;
   }
+  // The messages that contain `text`.
+  std::vector<std::string> MessagesContaining(const std::string& text) {
+    std::vector<std::string> out;
+    for (const std::string& m : Messages())
+      if (m.find(text) != std::string::npos) out.push_back(m);
+    return out;
+  }
+  // How many messages contain `text`.
+  size_t Count(const std::string& text) { return MessagesContaining(text).size(); }
   // The messages that begin with `prefix`.
   std::vector<std::string> MessagesStarting(const std::string& prefix) {
     std::vector<std::string> out;

@@ -5,18 +5,21 @@
 #include <fstream>
 #include <sstream>
 
+#include "pFs.h"
 #include "pSystem.h"
 
 namespace testsupport {
 
-bool InCI() { return plat::GetEnv("CI") == "true"; }
+bool InCI() {
+  return plat::GetEnv("CI") == "true";
+}
 
 TTempDir::TTempDir() {
   static std::atomic<int> counter{0};
   std::filesystem::path base = std::filesystem::temp_directory_path();
   for (;;) {
-    std::filesystem::path p = base / ("talv_test_" + std::to_string(plat::CurrentProcessId()) + "_" +
-                                      std::to_string(counter++));
+    std::filesystem::path p =
+        base / ("talv_test_" + std::to_string(plat::CurrentProcessId()) + "_" + std::to_string(counter++));
     std::error_code ec;
     if (std::filesystem::create_directory(p, ec)) {
       FPath = p.string();
@@ -30,12 +33,17 @@ TTempDir::~TTempDir() {
   std::filesystem::remove_all(FPath, ec);
 }
 
-std::string TTempDir::File(const std::string& name) const { return FPath + plat::PathSeparator() + name; }
+std::string TTempDir::File(const std::string& name) const {
+  return FPath + plat::PathSeparator() + name;
+}
 
-std::string EnginePath() { return plat::ModuleDir() + TALV_ENGINE_FILE; }
+std::string EnginePath() {
+  return plat::ModuleDir() + TALV_ENGINE_FILE;
+}
 
 plat::TProcessResult RunEngine(const std::vector<std::string>& args,
-                               const std::vector<std::pair<std::string, std::string>>& env, uint32_t timeoutMs) {
+                               const std::vector<std::pair<std::string, std::string>>& env,
+                               uint32_t timeoutMs) {
   return plat::RunProcess(EnginePath(), args, env, timeoutMs);
 }
 
@@ -61,6 +69,30 @@ std::vector<std::string> SplitLines(const std::string& text) {
     lines.push_back(line);
   }
   return lines;
+}
+
+std::vector<std::string> FilesIn(const std::string& folder) {
+  std::vector<plat::TDirEntry> entries;
+  plat::ListDirectory(folder, entries);
+  std::vector<std::string> names;
+  for (auto& e : entries)
+    if (!e.IsDirectory) names.push_back(e.Name);
+  return names;
+}
+
+bool WaitUntil(const std::function<bool()>& done, uint32_t timeoutMs) {
+  const uint64_t t0 = plat::TickMs();
+  while (!done()) {
+    if (plat::TickMs() - t0 > timeoutMs) return false;
+    plat::SleepMs(1);
+  }
+  return true;
+}
+
+uint64_t Fnv1a(const void* data, size_t size, uint64_t h) {
+  const auto* p = static_cast<const uint8_t*>(data);
+  for (size_t i = 0; i < size; ++i) h = (h ^ p[i]) * 1099511628211ULL;
+  return h;
 }
 
 }  // namespace testsupport

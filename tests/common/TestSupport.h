@@ -1,6 +1,12 @@
 #pragma once
 // Helpers shared by the test programs: a fresh temporary folder, the engine program beside the test
-// program, and running it as a user would.
+// program and running it as a user would, whole files and lines, waiting for another thread, and the
+// checksum that pins output across builds. Beside it, header-only for the programs that link the
+// engine: LogCapture.h (the log's lines), DeviceOverride.h (the receiver every session opens) and
+// ThreeTones.h (the scan chain check's scene).
+#include <cstddef>
+#include <cstdint>
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -38,7 +44,19 @@ plat::TProcessResult RunEngine(const std::vector<std::string>& args,
 std::string ReadWholeFile(const std::string& path);
 bool WriteWholeFile(const std::string& path, const std::string& bytes);
 
+// Names of the files (not folders) in a folder; empty when it cannot be listed.
+std::vector<std::string> FilesIn(const std::string& folder);
+
 // Splits program output into lines, dropping the CR of CR LF endings.
 std::vector<std::string> SplitLines(const std::string& text);
+
+// Waits (really, in 1 ms steps) until `done` holds; false after timeoutMs. A bound against hanging
+// for conditions another thread brings about, never a timing.
+bool WaitUntil(const std::function<bool()>& done, uint32_t timeoutMs = 120000);
+
+// The start value of the tests' checksums (the checksums pinned in the tests were made with it).
+constexpr uint64_t kHashStart = 1469598103934665603ULL;
+// FNV-1a over the bytes, continuing from h: a checksum that pins output bit for bit across builds.
+uint64_t Fnv1a(const void* data, size_t size, uint64_t h = kHashStart);
 
 }  // namespace testsupport

@@ -392,20 +392,13 @@ TEST(AnalyzerScenes, BlockSplitIntoCallsMatchesOneAnalyzerPerCall) {
   EXPECT_EQ(shared.SpectrumDb(), fresh2.SpectrumDb());
 }
 
-// FNV-1a over the bytes of the spectrum and of every hit field.
-uint64_t Fnv(uint64_t h, const void* data, size_t size) {
-  const auto* p = static_cast<const unsigned char*>(data);
-  for (size_t i = 0; i < size; ++i) h = (h ^ p[i]) * 1099511628211ull;
-  return h;
-}
-
 TEST(AnalyzerScenes, SameSpectrumAndHitsBitForBitOnEveryBuild) {
   // A receiver-like scene: 8-bit offset-binary I/Q of three tones in noise, two hops. The checksum is
   // fixed here, so this test passing natively, as Win64 and as Win32 proves the three builds compute
   // identical spectra and hits.
   TSpectrumAnalyzer a(Settings());
   TChannelHitArray hits;
-  uint64_t h = 1469598103934665603ull;
+  uint64_t h = testsupport::kHashStart;  // FNV-1a over the spectrum and every hit field
   for (int hop = 0; hop < 2; ++hop) {
     TScene scene;
     scene.NoiseAmplitude = 0.05;
@@ -421,12 +414,12 @@ TEST(AnalyzerScenes, SameSpectrumAndHitsBitForBitOnEveryBuild) {
     ConvertU8ToComplex(bytes.data(), samples.data(), int(samples.size()));
     const int64_t centre = kCentre + hop * 1740800;
     const double floorDb = a.Analyze(samples.data(), centre, centre - 870400, centre + 870400, hits);
-    h = Fnv(h, &floorDb, sizeof(floorDb));
-    h = Fnv(h, a.SpectrumDb().data(), a.SpectrumDb().size() * sizeof(float));
+    h = testsupport::Fnv1a(&floorDb, sizeof(floorDb), h);
+    h = testsupport::Fnv1a(a.SpectrumDb().data(), a.SpectrumDb().size() * sizeof(float), h);
   }
   ASSERT_EQ(hits.size(), 6u);
   for (const TChannelHit& hit : hits) {
-    h = Fnv(h, &hit, sizeof(hit));
+    h = testsupport::Fnv1a(&hit, sizeof(hit), h);
     std::printf("hit %" PRId64 " %" PRId64 " snr %.9g power %.9g noise %.9g hop %" PRId64 "\n", hit.ChannelHz,
                 hit.PeakHz, hit.SnrDb, hit.PowerDb, hit.NoiseDb, hit.HopCenterHz);
   }

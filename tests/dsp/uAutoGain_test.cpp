@@ -7,7 +7,6 @@
 #include <string>
 #include <vector>
 
-#include "FakeSdrDevice.h"
 #include "LogCapture.h"
 
 namespace {
@@ -24,8 +23,20 @@ std::vector<TComplexF> Level(double v) {
   return Block(v, v);
 }
 
+// All the automatic gain sees of a receiver: whether it has gain control of its own, and every gain
+// it is set to.
+struct TFakeGainStage : IGainStage {
+  bool HardwareAgc = false;
+  std::vector<double> GainCalls;
+  bool HasHardwareAgc() override { return HardwareAgc; }
+  bool SetGain(double db) override {
+    GainCalls.push_back(db);
+    return true;
+  }
+};
+
 struct AgcFixture : ::testing::Test {
-  std::shared_ptr<TFakeSdrDevice> Dev = std::make_shared<TFakeSdrDevice>();
+  std::shared_ptr<TFakeGainStage> Dev = std::make_shared<TFakeGainStage>();
   plat::TManualClock Clock{5000};
   bool Feed(TAutoGain& agc, const std::vector<TComplexF>& b) {
     return agc.Update(b.data(), static_cast<int32_t>(b.size()));

@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "TestSupport.h"
+
 namespace {
 
 constexpr double kPi = 3.14159265358979323846;
@@ -19,14 +21,6 @@ std::vector<uint8_t> Read(TSimDevice& dev, int32_t bytes) {
   EXPECT_EQ(got, bytes - bytes % 2);
   buf.resize(got);
   return buf;
-}
-
-uint64_t Fnv1a(const std::vector<uint8_t>& bytes, uint64_t h = 1469598103934665603ULL) {
-  for (uint8_t b : bytes) {
-    h ^= b;
-    h *= 1099511628211ULL;
-  }
-  return h;
 }
 
 // A busy scene: noise, DC offset, a carrier, an FM and an AM tone, one tone out of band, gain and a
@@ -63,9 +57,10 @@ TEST(SimDeterminism, TwoInstancesGiveIdenticalBytes) {
 TEST(SimDeterminism, ChecksumOfFirstBlocksIsFixed) {
   TSimDevice dev;
   BuildScene(dev);
-  uint64_t h = 1469598103934665603ULL;
+  uint64_t h = testsupport::kHashStart;
   for (int block = 0; block < 4; ++block) {
-    h = Fnv1a(Read(dev, 16384), h);
+    const std::vector<uint8_t> bytes = Read(dev, 16384);
+    h = testsupport::Fnv1a(bytes.data(), bytes.size(), h);
     if (block == 1) dev.SetCenterFreq(102900000);  // the out-of-band tone comes in after settling
   }
   EXPECT_EQ(h, 0x593117add6b624c0ULL);

@@ -15,6 +15,7 @@
 
 #include "ScanTestChild.h"
 #include "TestSupport.h"
+#include "ThreeTones.h"
 #include "pClock.h"
 #include "uDspKernels.h"
 #include "uFreqText.h"
@@ -51,13 +52,11 @@ std::shared_ptr<TTestSim> OpenSim(double noiseDb) {
   return sim;
 }
 
-// The scan chain check's scene: 144..146 MHz, three carriers at -25 dB over noise at -60 dB, the third
-// off the 12.5 kHz raster.
-constexpr int64_t kTones[3] = {144312500, 145187500, 145741300};
+using testsupport::kTones;
 
 std::shared_ptr<TTestSim> ThreeToneSim() {
-  auto sim = OpenSim(-60);
-  for (int64_t f : kTones) sim->AddCarrier(f, -25);
+  auto sim = OpenSim(testsupport::kThreeToneNoiseDb);
+  testsupport::AddThreeTones(*sim);  // the scan chain check's scene
   return sim;
 }
 

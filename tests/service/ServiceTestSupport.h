@@ -14,7 +14,9 @@
 #include <utility>
 #include <vector>
 
+#include "DeviceOverride.h"
 #include "TestSupport.h"
+#include "ThreeTones.h"
 #include "pPipe.h"
 #include "pSystem.h"
 #include "pThread.h"
@@ -26,10 +28,9 @@
 
 namespace svctest {
 
-// The three carriers of the scan chain check: 144..146 MHz, -25 dB over noise at -60 dB, the third
-// off the 12.5 kHz raster (its channel is 145737500).
-constexpr int64_t kTones[3] = {144312500, 145187500, 145741300};
-constexpr int64_t kChannels[3] = {144312500, 145187500, 145737500};
+// The three carriers of the scan chain check and their channels.
+using testsupport::kChannels;
+using testsupport::kTones;
 
 // A simulated receiver that can be made to fail its reads or to throw while the scanner sets it up.
 class TTestSim : public TSimDevice {
@@ -53,20 +54,20 @@ class TTestSim : public TSimDevice {
 // While it lives, every receiver the engine opens is this simulated one, and audio goes nowhere.
 class TSimScene {
  public:
-  TSimScene() : Sim(std::make_shared<TTestSim>()) {
-    Sim->NoiseDb = -60;
-    for (int64_t f : kTones) Sim->AddCarrier(f, -25);
-    Sim->Open(0);
-    SetDeviceOverride(Sim, "Simulated SDR");
-    SetNullAudio(true);
-  }
-  ~TSimScene() {
-    SetDeviceOverride(nullptr, "");
-    SetNullAudio(false);
-  }
+  TSimScene() { SetNullAudio(true); }
+  ~TSimScene() { SetNullAudio(false); }
   TSimScene(const TSimScene&) = delete;
   TSimScene& operator=(const TSimScene&) = delete;
-  std::shared_ptr<TTestSim> Sim;
+  std::shared_ptr<TTestSim> Sim = ThreeToneSim();
+
+ private:
+  static std::shared_ptr<TTestSim> ThreeToneSim() {
+    auto sim = std::make_shared<TTestSim>();
+    testsupport::AddThreeTones(*sim);
+    sim->Open(0);
+    return sim;
+  }
+  testsupport::TDeviceOverride FOverride{Sim, "Simulated SDR"};
 };
 
 // The settings lines of a three-tone scan (no gain control, no settle time, no recording).
@@ -82,15 +83,7 @@ inline TTextLines With(TTextLines body, const std::vector<std::string>& more) {
   return body;
 }
 
-// Polls pred every 5 ms until it holds or timeoutMs passed (a bound against hanging, not a timing).
-inline bool WaitUntil(const std::function<bool()>& pred, uint32_t timeoutMs = 30000) {
-  const uint64_t end = plat::TickMs() + timeoutMs;
-  while (!pred()) {
-    if (plat::TickMs() > end) return false;
-    plat::SleepMs(5);
-  }
-  return true;
-}
+using testsupport::WaitUntil;
 
 // One request through the service's connection path (command lock, catch), without a pipe.
 inline TTextLines Ask(TEngineService& svc, const std::string& command, const TTextLines& body = {}) {
