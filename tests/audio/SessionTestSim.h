@@ -7,15 +7,20 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
 #include "DeviceOverride.h"
 #include "TestSupport.h"
 #include "pClock.h"
+#include "uAnalyzer.h"
+#include "uAudioOut.h"
+#include "uLevelTap.h"
 #include "uSdrDevices.h"
 #include "uSdrSim.h"
 #include "uSessionThread.h"
+#include "uTalvConfig.h"
 
 namespace sessiontest {
 
@@ -80,6 +85,50 @@ class TPacedSim : public TSimDevice {
 
 // Holds the device override for one test and clears it at the end, whatever the test's outcome.
 using TOverride = testsupport::TDeviceOverride;
+
+// A session scene: settings with the recordings in a temporary folder (fixed gain, SNR 20 dB, hang
+// time and shortest take 500 ms), a paced simulated receiver with dithering noise held as the device
+// override, null audio and no level lanes. Listen makes a session report its hits here.
+struct TSessionScene {
+  plat::TManualClock Clock;
+  std::shared_ptr<TPacedSim> Sim = std::make_shared<TPacedSim>(Clock);
+  testsupport::TTempDir Dir;
+  TTalvConfig Cfg;
+  TOverride Override{Sim};
+  std::mutex HitsLock;
+  std::vector<TChannelHitArray> HitCalls;
+  std::vector<uint64_t> HitCallTimes;  // the clock at each call
+
+  TSessionScene() {
+    ConfigDefaults(Cfg);
+    Cfg.GainDb = 0;  // fixed gain: no gain steps
+    Cfg.SnrDb = 20;
+    Cfg.HangTimeMs = 500;
+    Cfg.MinRecordMs = 500;
+    Cfg.RecordDir = Dir.Path();
+    Sim->NoiseDb = -45;  // dithers the 8-bit samples
+    SetNullAudio(true);
+    ClearLevelLanes();
+  }
+  ~TSessionScene() {
+    ClearLevelLanes();
+    SetNullAudio(false);
+  }
+  TSessionScene(const TSessionScene&) = delete;
+  TSessionScene& operator=(const TSessionScene&) = delete;
+
+  template <class TSession>
+  void Listen(TSession& session) {
+    session.OnHits = &TSessionScene::OnHits;
+    session.OnHitsData = this;
+  }
+  static void OnHits(const TChannelHitArray& hits, void* p) {
+    auto* s = static_cast<TSessionScene*>(p);
+    std::lock_guard<std::mutex> guard(s->HitsLock);
+    s->HitCalls.push_back(hits);
+    s->HitCallTimes.push_back(s->Clock.NowMs());
+  }
+};
 
 // Stops the session at read number `lastRead`, its last block (read 1 is Prepare's retune discard, so
 // reads 2 .. lastRead are its blocks); `more` runs first on every read.

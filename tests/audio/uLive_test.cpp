@@ -31,39 +31,8 @@ constexpr int64_t kChannel = 145100000;
 constexpr int64_t kCentre = kChannel - 512000;  // a quarter of 2.048 MS/s below
 constexpr double kBlockMs = 16.0;               // 32768 samples at 2.048 MS/s
 
-// One live scene: settings with the recordings in a temporary folder, a paced simulated receiver
-// held as the device override, and null audio.
-struct TLiveScene {
-  plat::TManualClock Clock;
-  std::shared_ptr<TPacedSim> Sim = std::make_shared<TPacedSim>(Clock);
-  TTempDir Dir;
-  TTalvConfig Cfg;
-  TOverride Override{Sim};
-  std::mutex HitsLock;
-  std::vector<TChannelHitArray> HitCalls;
-
-  TLiveScene() {
-    ConfigDefaults(Cfg);
-    Cfg.GainDb = 0;  // fixed gain: no gain steps
-    Cfg.SnrDb = 20;
-    Cfg.HangTimeMs = 500;
-    Cfg.MinRecordMs = 500;
-    Cfg.RecordDir = Dir.Path();
-    Sim->NoiseDb = -45;  // dithers the 8-bit samples
-    SetNullAudio(true);
-    ClearLevelLanes();
-  }
-  ~TLiveScene() {
-    ClearLevelLanes();
-    SetNullAudio(false);
-  }
-
-  static void OnHits(const TChannelHitArray& hits, void* p) {
-    auto* s = static_cast<TLiveScene*>(p);
-    std::lock_guard<std::mutex> guard(s->HitsLock);
-    s->HitCalls.push_back(hits);
-  }
-};
+// One live scene: the session scene as it is.
+using TLiveScene = sessiontest::TSessionScene;
 
 // The 16-bit samples of a mono WAV take.
 std::vector<int16_t> WavSamples(const std::string& path) {
@@ -92,8 +61,7 @@ TEST(LiveSession, PlaysAndRecordsAToneWithTakeAndExtraFile) {
   {
     TLiveSession live(s.Cfg, kChannel, modNFM, s.Clock);
     live.WavPath = extra;
-    live.OnHits = &TLiveScene::OnHits;
-    live.OnHitsData = &s;
+    s.Listen(live);
     ASSERT_TRUE(live.Prepare()) << live.ErrorText();
     EXPECT_EQ(live.LiveHz(), kChannel);
     EXPECT_EQ(live.RecordHz(), kChannel);
@@ -211,8 +179,7 @@ TEST(LiveSession, SquelchClosesOnSilenceAndPlaysZeros) {
   {
     TLiveSession live(s.Cfg, kChannel, modNFM, s.Clock);
     live.WavPath = extra;
-    live.OnHits = &TLiveScene::OnHits;
-    live.OnHitsData = &s;
+    s.Listen(live);
     ASSERT_TRUE(live.Prepare());
     StopAt(*s.Sim, live, 101);
     ASSERT_TRUE(live.Start());

@@ -30,39 +30,10 @@ constexpr int64_t kC = 145300000;
 
 // A multi scene: the range 144.5 .. 145.5 MHz fits one tuning; FFT 4096 x 8 averages is exactly one
 // 32768-sample block (16 ms at 2.048 MS/s), so every 13th block is analysed (208 ms apart).
-struct TMultiScene {
-  plat::TManualClock Clock;
-  std::shared_ptr<TPacedSim> Sim = std::make_shared<TPacedSim>(Clock);
-  TTempDir Dir;
-  TTalvConfig Cfg;
-  TOverride Override{Sim};
-  std::mutex HitsLock;
-  std::vector<TChannelHitArray> HitCalls;
-  std::vector<uint64_t> HitCallTimes;
-
+struct TMultiScene : sessiontest::TSessionScene {
   TMultiScene() {
-    ConfigDefaults(Cfg);
     Cfg.StartHz = 144500000;
     Cfg.StopHz = 145500000;
-    Cfg.GainDb = 0;
-    Cfg.SnrDb = 20;
-    Cfg.HangTimeMs = 500;
-    Cfg.MinRecordMs = 500;
-    Cfg.RecordDir = Dir.Path();
-    Sim->NoiseDb = -45;
-    SetNullAudio(true);
-    ClearLevelLanes();
-  }
-  ~TMultiScene() {
-    ClearLevelLanes();
-    SetNullAudio(false);
-  }
-
-  static void OnHits(const TChannelHitArray& hits, void* p) {
-    auto* s = static_cast<TMultiScene*>(p);
-    std::lock_guard<std::mutex> guard(s->HitsLock);
-    s->HitCalls.push_back(hits);
-    s->HitCallTimes.push_back(s->Clock.NowMs());
   }
 };
 
@@ -140,8 +111,7 @@ TEST(MultiLiveSession, OneLevelLanePerChannelInTheTuning) {
   std::vector<int64_t> lanesMidway;
   {
     TMultiLiveSession multi(s.Cfg, s.Clock);
-    multi.OnHits = &TMultiScene::OnHits;
-    multi.OnHitsData = &s;
+    s.Listen(multi);
     ASSERT_TRUE(multi.Prepare()) << multi.ErrorText();
     EXPECT_EQ(multi.CentreHz(), hops[0].CenterHz);
     EXPECT_EQ(multi.LoHz(), hops[0].LoHz);

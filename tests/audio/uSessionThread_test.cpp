@@ -1,10 +1,11 @@
+#include "uSessionThread.h"
+
 #include <gtest/gtest.h>
 
 #include <stdexcept>
 
 #include "pSystem.h"
 #include "uExceptText.h"
-#include "uSessionThread.h"
 
 namespace {
 class TLoopSession : public TSessionThread {
