@@ -43,6 +43,11 @@ double DateTimeOf(const TLocalTime& t);
 // DateTimeOf(LocalTimeNow()).
 double LocalDateTimeNow();
 
+// The user's decimal separator (UTF-8), for numbers shown to a person: Windows: the user's locale
+// setting; Linux: LC_ALL, LC_NUMERIC or LANG as the environment names them. "." when unknown. Never
+// for numbers a program reads back.
+std::string UserDecimalSeparator();
+
 // Milliseconds from an arbitrary start, never going back.
 uint64_t TickMs();
 void SleepMs(uint32_t ms);

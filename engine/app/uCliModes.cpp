@@ -26,7 +26,7 @@
 void PrintFmt(const char* fmt, ...) {
   va_list args;
   va_start(args, fmt);
-  const std::string text = VFormatText(fmt, args);
+  const std::string text = VFormatLocal(fmt, args);
   va_end(args);
   plat::WriteConsoleLine(text);
 }

@@ -2,6 +2,8 @@
 
 #include <atomic>
 #include <cstdarg>
+#include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <mutex>
 
@@ -124,11 +126,180 @@ std::string VFormatText(const char* fmt, va_list args) {
   return text;
 }
 
+namespace {
+
+std::mutex gSeparatorLock;
+std::string gSeparator;  // empty until first needed
+
+bool IsFloatConversion(char c) {
+  return c == 'f' || c == 'F' || c == 'e' || c == 'E' || c == 'g' || c == 'G' || c == 'a' || c == 'A';
+}
+
+// One conversion "%[flags][width][.precision][length]c" of fmt from i (at the '%'), appended to out;
+// i moves past it. False for a conversion this formatter does not take (the rest is then copied).
+bool FormatOne(const char* fmt, size_t& i, va_list& args, const std::string& separator, std::string& out) {
+  size_t j = i + 1;
+  std::string spec = "%";
+  auto take = [&](auto pred) {
+    while (fmt[j] != '\0' && pred(fmt[j])) spec += fmt[j++];
+  };
+  take([](char c) { return c == '-' || c == '+' || c == ' ' || c == '#' || c == '0' || c == '\''; });
+  int stars[2];
+  int starCount = 0;
+  auto widthOrStar = [&] {
+    if (fmt[j] == '*') {
+      stars[starCount++] = va_arg(args, int);
+      spec += fmt[j++];
+    } else {
+      take([](char c) { return c >= '0' && c <= '9'; });
+    }
+  };
+  widthOrStar();
+  if (fmt[j] == '.') {
+    spec += fmt[j++];
+    widthOrStar();
+  }
+  std::string length;
+  while (fmt[j] == 'h' || fmt[j] == 'l' || fmt[j] == 'L' || fmt[j] == 'z' || fmt[j] == 'j' || fmt[j] == 't')
+    length += fmt[j++];
+  const char conv = fmt[j];
+  if (conv == '\0' || conv == 'n' || conv == '$') return false;
+  spec += length;
+  spec += conv;
+  i = j + 1;
+  if (conv == '%') {
+    out += '%';
+    return true;
+  }
+  // Formats the argument with the spec and the star values, whatever its type.
+  auto put = [&](auto value) {
+    char small[128];
+    int n;
+    if (starCount == 2)
+      n = std::snprintf(small, sizeof small, spec.c_str(), stars[0], stars[1], value);
+    else if (starCount == 1)
+      n = std::snprintf(small, sizeof small, spec.c_str(), stars[0], value);
+    else
+      n = std::snprintf(small, sizeof small, spec.c_str(), value);
+    if (n < 0) return;
+    std::string piece;
+    if (static_cast<size_t>(n) < sizeof small) {
+      piece.assign(small, static_cast<size_t>(n));
+    } else {
+      piece.resize(static_cast<size_t>(n) + 1);
+      if (starCount == 2)
+        std::snprintf(piece.data(), piece.size(), spec.c_str(), stars[0], stars[1], value);
+      else if (starCount == 1)
+        std::snprintf(piece.data(), piece.size(), spec.c_str(), stars[0], value);
+      else
+        std::snprintf(piece.data(), piece.size(), spec.c_str(), value);
+      piece.resize(static_cast<size_t>(n));
+    }
+    if (IsFloatConversion(conv) && separator != ".") {
+      const size_t dot = piece.find('.');
+      if (dot != std::string::npos) piece.replace(dot, 1, separator);
+    }
+    out += piece;
+  };
+  switch (conv) {
+    case 'd':
+    case 'i':
+      if (length == "ll")
+        put(va_arg(args, long long));
+      else if (length == "l")
+        put(va_arg(args, long));
+      else if (length == "z")
+        put(va_arg(args, size_t));
+      else if (length == "j")
+        put(va_arg(args, intmax_t));
+      else if (length == "t")
+        put(va_arg(args, ptrdiff_t));
+      else
+        put(va_arg(args, int));
+      return true;
+    case 'u':
+    case 'o':
+    case 'x':
+    case 'X':
+      if (length == "ll")
+        put(va_arg(args, unsigned long long));
+      else if (length == "l")
+        put(va_arg(args, unsigned long));
+      else if (length == "z")
+        put(va_arg(args, size_t));
+      else if (length == "j")
+        put(va_arg(args, uintmax_t));
+      else if (length == "t")
+        put(va_arg(args, ptrdiff_t));
+      else
+        put(va_arg(args, unsigned));
+      return true;
+    case 'c':
+      put(va_arg(args, int));
+      return true;
+    case 's':
+      put(va_arg(args, const char*));
+      return true;
+    case 'p':
+      put(va_arg(args, void*));
+      return true;
+    default:
+      if (!IsFloatConversion(conv)) return false;
+      if (length == "L")
+        put(va_arg(args, long double));
+      else
+        put(va_arg(args, double));
+      return true;
+  }
+}
+
+}  // namespace
+
+const std::string& LocalDecimalSeparator() {
+  std::lock_guard<std::mutex> g(gSeparatorLock);
+  if (gSeparator.empty()) gSeparator = plat::UserDecimalSeparator();
+  return gSeparator;
+}
+
+void SetLocalDecimalSeparatorForTest(const std::string& separator) {
+  std::lock_guard<std::mutex> g(gSeparatorLock);
+  gSeparator = separator;
+}
+
+std::string VFormatLocal(const char* fmt, va_list args) {
+  const std::string separator = LocalDecimalSeparator();
+  if (separator == ".") return VFormatText(fmt, args);
+  va_list walk;
+  va_copy(walk, args);
+  std::string out;
+  size_t i = 0;
+  while (fmt[i] != '\0') {
+    if (fmt[i] != '%') {
+      out += fmt[i++];
+      continue;
+    }
+    if (!FormatOne(fmt, i, walk, separator, out)) {
+      out += fmt + i;  // a conversion this formatter does not take: the rest as it stands
+      break;
+    }
+  }
+  va_end(walk);
+  return out;
+}
+
+std::string FormatLocal(const char* fmt, ...) {
+  va_list args;
+  va_start(args, fmt);
+  std::string text = VFormatLocal(fmt, args);
+  va_end(args);
+  return text;
+}
+
 void LogFmt(const char* fmt, ...) {
   if (!gEnabled.load(std::memory_order_relaxed)) return;
   va_list args;
   va_start(args, fmt);
-  const std::string message = VFormatText(fmt, args);
+  const std::string message = VFormatLocal(fmt, args);
   va_end(args);
   WriteLogLine(message);
 }

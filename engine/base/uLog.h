@@ -1,7 +1,8 @@
 #pragma once
 // The engine's diagnostic log, talvoran_engine.log beside the engine program.
 //
-// Every unit logs through LogFmt, which formats a message (printf rules) and appends it as one line
+// Every unit logs through LogFmt, which formats a message (printf rules, floats with the user's
+// decimal separator: FormatLocal) and appends it as one line
 // "HH:MM:SS.mmm [tid=    N] message" + CR LF. Logging is off unless the option --log switches it on
 // (SetLogEnabled) or TALVORAN_LOG is exactly "1" at start; when off, a call costs one flag test and no
 // file is created. The file is opened on the first line, appended to, shared for reading only, and kept
@@ -28,6 +29,17 @@ void LogFmt(const char* fmt, ...) TALV_PRINTF_FORMAT(1, 2);
 // program reads back: those use "." whatever the locale (std::to_chars).
 std::string FormatText(const char* fmt, ...) TALV_PRINTF_FORMAT(1, 2);
 std::string VFormatText(const char* fmt, va_list args);
+// printf rules, but floating-point numbers (%f, %e, %g, %a) written with the user's decimal separator:
+// the numbers of log and console lines, which people read. Integers, texts (frequency texts from
+// FormatMHz included) and everything else are left as printf writes them. Unsupported here: %n and
+// positional arguments.
+std::string FormatLocal(const char* fmt, ...) TALV_PRINTF_FORMAT(1, 2);
+std::string VFormatLocal(const char* fmt, va_list args);
+// The separator FormatLocal uses: plat::UserDecimalSeparator, read once. Tests may set another one
+// (empty: read it again).
+const std::string& LocalDecimalSeparator();
+void SetLocalDecimalSeparatorForTest(const std::string& separator);
+
 // Writes one time-stamped line when logging is on.
 void WriteLogLine(const std::string& message);
 // Switches writing on or off; the file is opened only by the next line.

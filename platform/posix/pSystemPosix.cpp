@@ -1,5 +1,7 @@
 #include <dlfcn.h>
 #include <errno.h>
+#include <langinfo.h>
+#include <locale.h>
 #include <pthread.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -98,6 +100,16 @@ TLocalTime LocalTimeNow() {
           parts.tm_min,
           parts.tm_sec,
           static_cast<int>(tv.tv_usec / 1000)};
+}
+
+std::string UserDecimalSeparator() {
+  // A locale object of its own: the program's C locale stays as it is.
+  locale_t loc = newlocale(LC_NUMERIC_MASK, "", static_cast<locale_t>(0));
+  if (loc == static_cast<locale_t>(0)) return ".";
+  const char* sep = nl_langinfo_l(RADIXCHAR, loc);
+  std::string text = sep != nullptr && sep[0] != '\0' ? sep : ".";
+  freelocale(loc);
+  return text;
 }
 
 uint64_t TickMs() {

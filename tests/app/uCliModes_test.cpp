@@ -336,6 +336,20 @@ TEST(IqStatMode, AnEndlessSettleTimeEndsOnCtrlCAndStillMeasures) {
   EXPECT_EQ(fake->ReadSizes, std::vector<int32_t>{200});
 }
 
+TEST(IqStatMode, NumbersFollowTheUsersDecimalSeparatorFrequenciesDoNot) {
+  auto fake = std::make_shared<TFakeSdrDevice>();
+  TOverride hold(fake);
+  SetLocalDecimalSeparatorForTest(",");
+  const TModeRun r = RunMode(RunIqStat, {"--iqstat", "--settle=0", "--samples=1000"});
+  SetLocalDecimalSeparatorForTest("");
+  ASSERT_GE(r.Lines.size(), 4u);
+  EXPECT_EQ(r.Lines[0], "# Test at 2048000 S/s, 1000 samples");
+  EXPECT_TRUE(StartsWith(r.Lines[1], "IQ\tmeanI ")) << r.Lines[1];
+  EXPECT_EQ(r.Lines[1].find('.'), std::string::npos) << r.Lines[1];
+  EXPECT_NE(r.Lines[1].find(','), std::string::npos) << r.Lines[1];
+  EXPECT_NE(r.Lines[3].find("0,0000"), std::string::npos) << r.Lines[3];
+}
+
 TEST(IqStatMode, GainIsAppliedAndAFewBytesAreMeasuredAsTheyCame) {
   auto fake = std::make_shared<TFakeSdrDevice>();
   fake->MaxReadBytes = 301;  // 150 whole pairs and a lone byte

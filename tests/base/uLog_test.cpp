@@ -80,6 +80,73 @@ TEST(FormatText, PrintfRulesAndNoLengthLimit) {
   EXPECT_EQ(FormatText("%d%%", 5), "5%");
 }
 
+// Sets the separator FormatLocal uses for one test and reads it from the system again afterwards.
+class TSeparator {
+ public:
+  explicit TSeparator(const std::string& s) { SetLocalDecimalSeparatorForTest(s); }
+  ~TSeparator() { SetLocalDecimalSeparatorForTest(""); }
+};
+
+TEST(FormatLocal, FloatsTakeTheUsersSeparatorAndNothingElseChanges) {
+  TSeparator comma(",");
+  EXPECT_EQ(FormatLocal("# hop %d/%d  %s  noise %.1f dBFS", 3, 12, "145.500000 MHz", -97.25),
+            "# hop 3/12  145.500000 MHz  noise -97,2 dBFS");
+  EXPECT_EQ(FormatLocal("HIT\t%lld\t%lld\t%.1f\t%.1f\t%.1f", 145187500LL, 145187620LL, 24.56, -35.0, -60.04),
+            "HIT\t145187500\t145187620\t24,6\t-35,0\t-60,0");
+  EXPECT_EQ(FormatLocal("%.0f S/s, %5.2f|%-8.3e|%g|%G", 2048000.0, 3.14159, 1234.5, 0.5, 1e-10),
+            "2048000 S/s,  3,14|1,234e+03|0,5|1E-10");
+  EXPECT_EQ(FormatLocal("%*.*f|%.*f|%*d", 8, 2, 1.5, 3, 2.0, 4, 7), "    1,50|2,000|   7");
+  EXPECT_EQ(FormatLocal("%zu %u %x %c %% %s %.2f", size_t{42}, 7u, 255u, 'A', "1.5", 1.0),
+            "42 7 ff A % 1.5 1,00");
+  const std::string longName(700, 'x');
+  EXPECT_EQ(FormatLocal("[%s] %.1f", longName.c_str(), 0.25), "[" + longName + "] 0,2");
+  TSeparator arabic("\xD9\xAB");  // a separator of two bytes
+  EXPECT_EQ(FormatLocal("%.2f", -0.5),
+            "-0\xD9\xAB"
+            "50");
+}
+
+TEST(FormatLocal, APointSeparatorIsPrintfAndTheLogFollowsTheUsersSeparator) {
+  {
+    TSeparator point(".");
+    EXPECT_EQ(FormatLocal("%.3f %s %d", 1.5, "a.b", 3), FormatText("%.3f %s %d", 1.5, "a.b", 3));
+  }
+  testsupport::TTempDir dir;
+  SetLogPathForTest(dir.File("talvoran_engine.log"));
+  SetLogEnabled(true);
+  {
+    TSeparator comma(",");
+    LogFmt("agc: gain %.1f dB on %s", 33.8, "145.500000 MHz");
+  }
+  SetLogEnabled(false);
+  CloseLog();
+  SetLogPathForTest("");
+  const std::string text = ReadWholeFile(dir.File("talvoran_engine.log"));
+  EXPECT_NE(text.find("] agc: gain 33,8 dB on 145.500000 MHz\r\n"), std::string::npos) << text;
+}
+
+#if !defined(_WIN32)
+TEST(FormatLocal, TheSeparatorIsTheOneTheEnvironmentsLocaleNames) {
+  // The program's own C locale stays untouched; the user's locale comes from the environment.
+  const std::string saved = plat::GetEnv("LC_ALL");
+  plat::SetEnv("LC_ALL", "de_DE.UTF-8");
+  const std::string german = plat::UserDecimalSeparator();
+  plat::SetEnv("LC_ALL", "C");
+  const std::string c = plat::UserDecimalSeparator();
+  if (saved.empty())
+    plat::UnsetEnv("LC_ALL");
+  else
+    plat::SetEnv("LC_ALL", saved);
+  EXPECT_EQ(c, ".");
+  if (german == ".") {
+    if (testsupport::InCI()) FAIL() << "no German locale: the separator test cannot run";
+    GTEST_SKIP() << "no German locale installed (scripts/setup.sh adds de_DE.UTF-8)";
+  }
+  EXPECT_EQ(german, ",");
+  EXPECT_EQ(FormatText("%.1f", 1.5), "1.5");  // printf itself never changed
+}
+#endif
+
 TEST(LogFilePath, BesideTheProgram) {
   EXPECT_EQ(LogFilePath(), plat::ModuleDir() + "talvoran_engine.log");
 }
