@@ -13,6 +13,12 @@
 // Without a sound device the playback still demodulates, mixes and publishes levels; only the audio
 // write is skipped. Runs on the caller's thread; time is read through plat::IClock. The receiver
 // device is shared, the detector and the receiver wrapper are the runner's own.
+//
+// A run is a fixed order of named steps: tune to the hop, open the outputs for the sweep's hits, then,
+// through the sessions' one read loop (uSessionKit), every block is written to the I/Q file, follows
+// the owner's playback, plays, feeds the recorders, is gathered for a detection, closes quiet
+// recorders and tests the end rules; the run's state (hop, hooks, start and quiet clocks, result)
+// lives in one record.
 #include <atomic>
 #include <cstdint>
 #include <memory>
@@ -45,7 +51,6 @@ class TDwellRunner {
  public:
   static constexpr int32_t kBlockSize = 32768;
   static constexpr uint64_t kDetectEveryMs = 200;
-  static constexpr int32_t kMaxReadFailures = TSessionReader::kMaxReadFailures;
 
   TDwellRunner(TSdrDeviceRef device, const TTalvConfig& config, const TScanSettings& scan,
                const std::string& root, plat::IClock& clock = plat::SystemClock());
