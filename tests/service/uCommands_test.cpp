@@ -332,6 +332,29 @@ TEST_F(Commands, EveryChannelWithoutAScanIsAMultiSessionThatStatusDoesNotShow) {
   EXPECT_FALSE(Svc.IsLive());
 }
 
+TEST_F(Commands, LiveStartsOfBothKindsThatCannotPrepareAnswerTheirTextAndKeepItForStatus) {
+  // One channel below the receiver's range.
+  TTextLines reply = Ask(Svc, "LIVE", Body({"LiveHz=500000"}));
+  EXPECT_EQ(reply,
+            TTextLines{"ERR 0.500000 MHz is outside the tuner range (1.000000 MHz .. 6000.000000 MHz)"});
+  EXPECT_FALSE(Svc.LiveSession());
+  EXPECT_FALSE(Svc.IsLive());
+  EXPECT_FALSE(Svc.Store().Scanning());
+  EXPECT_EQ(Value(Ask(Svc, "STATUS"), "LastError"), reply.at(0).substr(4));
+  // Every channel of a range with no hop.
+  reply = Ask(Svc, "LIVE", Body({"LiveMulti=1", "StartHz=146000000", "StopHz=145000000"}));
+  EXPECT_EQ(reply, TTextLines{"ERR the configured range is empty"});
+  EXPECT_FALSE(Svc.MultiSession());
+  EXPECT_FALSE(Svc.Store().Scanning());
+  EXPECT_EQ(Value(Ask(Svc, "STATUS"), "LastError"), "the configured range is empty");
+  // A start that succeeds clears the text, and its hits reach the store from the first detection on.
+  ASSERT_EQ(Ask(Svc, "LIVE", Body({"LiveMulti=1", "StartHz=144800000", "StopHz=145600000"})),
+            TTextLines{"OK"});
+  EXPECT_EQ(Svc.ServiceLastError(), "");
+  EXPECT_TRUE(Svc.Store().Scanning());
+  ASSERT_TRUE(WaitUntil([&] { return Svc.Store().IndexOf(kChannels[1]) >= 0; }));
+}
+
 TEST_F(Commands, EnvelopeOfALiveSessionCarriesItsLaneWithPairsAndHonoursEnvAfter) {
   ASSERT_EQ(Ask(Svc, "LIVE", Body({"LiveHz=145187500"})), TTextLines{"OK"});
   ASSERT_TRUE(WaitUntil([&] {
