@@ -192,6 +192,22 @@ TEST_F(ServicePipe, QuitIsAnsweredAndTheServiceEnds) {
   }
 }
 
+TEST(ServicePipeRun, EveryStatusRightAfterALiveGetsItsWholeReply) {
+  TSimScene scene;
+  testsupport::TTempDir dir;
+  TServiceRun run;
+  ASSERT_TRUE(run.Start());
+  const TTextLines live = With(ThreeToneBody(dir.Path()), {"LiveHz=145187500"});
+  int incomplete = 0;
+  for (int i = 0; i < 30; ++i) {
+    if (PipeAsk(run.Name, "LIVE", live) != TTextLines{"OK"}) ++incomplete;
+    const TTextLines status = PipeAsk(run.Name, "STATUS");  // "<no reply>" when it ended before "."
+    if (status.empty() || status[0] != "OK" || Value(status, "Live") != "1") ++incomplete;
+  }
+  EXPECT_EQ(incomplete, 0);
+  EXPECT_EQ(PipeAsk(run.Name, "LIVESTOP"), TTextLines{"OK"});
+}
+
 TEST(ServicePipeRun, ASecondServiceOnTheSameNameSaysAlreadyRunningAndReturns) {
   TServiceRun first;
   ASSERT_TRUE(first.Start());
