@@ -67,10 +67,6 @@ std::string AppendEndStampWith(const std::string& fileName, const std::string& s
   return fileName.substr(0, dot) + "_" + stamp + fileName.substr(dot);
 }
 
-std::string AppendEndStamp(const std::string& fileName) {
-  return AppendEndStampWith(fileName, TimeStamp());
-}
-
 std::string TakeFileName(const std::string& root, int64_t hz, const std::string& stamp, TModulation mode) {
   const std::string width = FormatHz(RoundHalfEven(ModulationWidthHz(mode)));
   return JoinPath(ChannelFolder(root, hz),

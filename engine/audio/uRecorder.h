@@ -44,7 +44,6 @@ std::string StripBlanks(const std::string& text);
 // fileName with "_" + stamp before its extension (the last "." after the last "\" or "/"); without
 // such a dot the stamp goes at the end.
 std::string AppendEndStampWith(const std::string& fileName, const std::string& stamp);
-std::string AppendEndStamp(const std::string& fileName);
 // The take file of a channel started at stamp: folder + StripBlanks(FormatMHz(hz)) + "_" + stamp + "_"
 // + StripBlanks(FormatHz(width of mode)) + ".wav".
 std::string TakeFileName(const std::string& root, int64_t hz, const std::string& stamp, TModulation mode);

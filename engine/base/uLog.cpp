@@ -173,26 +173,20 @@ bool FormatOne(const char* fmt, size_t& i, va_list& args, const std::string& sep
   }
   // Formats the argument with the spec and the star values, whatever its type.
   auto put = [&](auto value) {
+    auto print = [&](char* buffer, size_t size) {
+      if (starCount == 2) return std::snprintf(buffer, size, spec.c_str(), stars[0], stars[1], value);
+      if (starCount == 1) return std::snprintf(buffer, size, spec.c_str(), stars[0], value);
+      return std::snprintf(buffer, size, spec.c_str(), value);
+    };
     char small[128];
-    int n;
-    if (starCount == 2)
-      n = std::snprintf(small, sizeof small, spec.c_str(), stars[0], stars[1], value);
-    else if (starCount == 1)
-      n = std::snprintf(small, sizeof small, spec.c_str(), stars[0], value);
-    else
-      n = std::snprintf(small, sizeof small, spec.c_str(), value);
+    const int n = print(small, sizeof small);
     if (n < 0) return;
     std::string piece;
     if (static_cast<size_t>(n) < sizeof small) {
       piece.assign(small, static_cast<size_t>(n));
     } else {
       piece.resize(static_cast<size_t>(n) + 1);
-      if (starCount == 2)
-        std::snprintf(piece.data(), piece.size(), spec.c_str(), stars[0], stars[1], value);
-      else if (starCount == 1)
-        std::snprintf(piece.data(), piece.size(), spec.c_str(), stars[0], value);
-      else
-        std::snprintf(piece.data(), piece.size(), spec.c_str(), value);
+      print(piece.data(), piece.size());
       piece.resize(static_cast<size_t>(n));
     }
     if (IsFloatConversion(conv) && separator != ".") {

@@ -156,6 +156,25 @@ TEST(PipeExchange, TwentyClientsAtOnceAllAnswered) {
   EXPECT_EQ(s.Server.ActiveConnections(), 0);
 }
 
+TEST(PipeExchange, AClientThatReadsLateStillGetsTheWholeReply) {
+  // The server has written its reply and closed its end before the client reads a byte: what was
+  // written must still arrive whole (an instance disconnected meanwhile would lose it).
+  std::atomic<int> served{0};
+  TRunningServer s([&served](plat::TPipeConn& conn) {
+    EchoLine(conn);
+    ++served;
+  });
+  ASSERT_TRUE(s.Opened);
+  for (int round = 0; round < 3; ++round) {
+    auto conn = plat::PipeConnect(s.Server.Name(), 5000);
+    ASSERT_NE(conn, nullptr);
+    ASSERT_TRUE(conn->Write("late\n", 5));
+    for (int i = 0; i < 500 && served.load() <= round; ++i) plat::SleepMs(5);
+    plat::SleepMs(100);  // the server thread has closed the instance by now
+    EXPECT_EQ(ReadAll(*conn), "echo:late\n") << "round " << round;
+  }
+}
+
 TEST(PipeExchange, ConnectionDroppedWithoutReplyEndsTheClientsRead) {
   // The server gives up on an oversized request: the client's write fails or is ignored, and its read
   // ends with nothing instead of hanging.

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -192,6 +193,22 @@ TEST_F(ServicePipe, QuitIsAnsweredAndTheServiceEnds) {
   }
 }
 
+TEST(ServicePipeRun, EveryStatusRightAfterALiveGetsItsWholeReply) {
+  TSimScene scene;
+  testsupport::TTempDir dir;
+  TServiceRun run;
+  ASSERT_TRUE(run.Start());
+  const TTextLines live = With(ThreeToneBody(dir.Path()), {"LiveHz=145187500"});
+  int incomplete = 0;
+  for (int i = 0; i < 30; ++i) {
+    if (PipeAsk(run.Name, "LIVE", live) != TTextLines{"OK"}) ++incomplete;
+    const TTextLines status = PipeAsk(run.Name, "STATUS");  // "<no reply>" when it ended before "."
+    if (status.empty() || status[0] != "OK" || Value(status, "Live") != "1") ++incomplete;
+  }
+  EXPECT_EQ(incomplete, 0);
+  EXPECT_EQ(PipeAsk(run.Name, "LIVESTOP"), TTextLines{"OK"});
+}
+
 TEST(ServicePipeRun, ASecondServiceOnTheSameNameSaysAlreadyRunningAndReturns) {
   TServiceRun first;
   ASSERT_TRUE(first.Start());
@@ -203,6 +220,32 @@ TEST(ServicePipeRun, ASecondServiceOnTheSameNameSaysAlreadyRunningAndReturns) {
   EXPECT_EQ(failed.size(), 1u);
   EXPECT_EQ(PipeAsk(first.Name, "PING"), TTextLines{"OK"});  // the first one still serves
 }
+
+#if !defined(_WIN32)
+TEST(ServicePipeRun, ASocketFolderThatIsNotOursIsNamedNotTakenForARunningEngine) {
+  // Someone made the folder first and left it open to others: the engine refuses it (safe) and says
+  // why, instead of "already running?".
+  const std::string saved = plat::GetEnv("XDG_RUNTIME_DIR");
+  testsupport::TTempDir open;
+  std::filesystem::permissions(std::filesystem::u8path(open.Path()), std::filesystem::perms::all,
+                               std::filesystem::perm_options::replace);
+  plat::SetEnv("XDG_RUNTIME_DIR", open.Path());
+  TServiceOptions options;
+  options.PipeName = UniquePipeName();
+  options.IdleSec = 0;
+  options.EndProcess = [](int) {};
+  ::testing::internal::CaptureStdout();
+  const int code = RunServiceWith(options);
+  const std::string out = ::testing::internal::GetCapturedStdout();
+  plat::SetEnv("XDG_RUNTIME_DIR", saved);
+  EXPECT_EQ(code, 0);
+  EXPECT_EQ(out.find("already running"), std::string::npos) << out;
+  EXPECT_NE(out.find("# error: cannot create pipe: no private folder for the socket: the folder " +
+                     open.Path() + " is not ours alone"),
+            std::string::npos)
+      << out;
+}
+#endif
 
 TEST(ServicePipeRun, AnIdleLimitEndsAnIdleService) {
   TServiceRun run(1, 50);
