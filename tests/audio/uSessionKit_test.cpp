@@ -280,6 +280,14 @@ TEST(SessionRadio, OpensTheNamedReceiverSetsTheRateAndTunesTheWrapper) {
   EXPECT_EQ(radio.Receiver()->SampleRate(), 2400000.0);
   EXPECT_EQ(radio.Receiver()->GainDb(), 12.5);
   EXPECT_EQ(sim->Reads, 1);  // the retune's discard, without a settle pause
+  // The stop flag given to Tune ends a later retune's settle pause at once.
+  const uint64_t before = clock.NowMs();
+  ASSERT_TRUE(radio.Receiver()->Retune(146000000, 400));
+  EXPECT_GE(clock.NowMs() - before, 400u);  // the manual clock stands for the pause
+  stop = true;
+  const uint64_t stopped = clock.NowMs();
+  ASSERT_TRUE(radio.Receiver()->Retune(145000000, 400));
+  EXPECT_LT(clock.NowMs() - stopped, 400u);
 
   radio.Release();
   EXPECT_EQ(radio.Receiver(), nullptr);
