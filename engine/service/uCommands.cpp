@@ -52,30 +52,37 @@ void LogRequestBody(const char* component, const TTextLines& body) {
     LogFmt("%s:   ... %zu more line(s) not logged", component, body.size() - kLoggedBodyLines);
 }
 
-// The one start of a session that takes the receiver for a client (scan, live, multi-channel live).
-// Prepare runs on this thread; when it fails, the service's last error takes the session's text and
-// the reply is "ERR " + it. Prepared: the service's last error is cleared, `prepared` adds what the
-// kind needs, the store is marked scanning, and the thread is started before the session is
-// published, so that a stop routine on another thread (the watchdog) never waits for a thread that
-// is still being created. A thread that cannot start leaves the store not scanning and answers with
-// its text.
+// Whom a session serves: a client's request (START, LIVE), whose session owns the service's last
+// error and marks the store scanning, or a spectrum viewer (the monitor), which touches neither.
+enum TStartRole : uint8_t { srClient, srViewer };
+
+// The one start of a session that takes the receiver. Prepare runs on this thread; when it fails, the
+// reply is "ERR " + the session's text (for a client also the service's last error). Prepared: a
+// client's session clears the service's last error, `prepared` adds what the kind needs, a client's
+// session marks the store scanning, and the thread is started before the session is published, so
+// that a stop routine on another thread (the watchdog) never waits for a thread that is still being
+// created. A thread that cannot start answers with its text (and leaves the store not scanning).
+// The reply is "OK" once the session runs.
 template <class TSession>
 bool StartSession(TEngineService& service, const std::shared_ptr<TSession>& session,
                   void (TEngineService::*publish)(std::shared_ptr<TSession>), TTextLines& reply,
-                  const std::function<void()>& prepared = nullptr) {
+                  TStartRole role = srClient, const std::function<void()>& prepared = nullptr) {
+  const bool client = role == srClient;
   if (!session->Prepare()) {
     const std::string error = session->LastError();
-    service.SetServiceLastError(error);
+    if (client) service.SetServiceLastError(error);
     Fail(reply, error);
     return false;
   }
-  service.SetServiceLastError("");
+  if (client) service.SetServiceLastError("");
   if (prepared) prepared();
-  service.Store().SetScanning(true);
+  if (client) service.Store().SetScanning(true);
   if (!session->Start()) {
-    service.Store().SetScanning(false);
     const std::string error = session->LastError();
-    service.SetServiceLastError(error);
+    if (client) {
+      service.Store().SetScanning(false);
+      service.SetServiceLastError(error);
+    }
     Fail(reply, error);
     return false;
   }
@@ -110,7 +117,7 @@ bool CmdStart(TEngineService& service, const TTextLines& body, TTextLines& reply
   const TTalvConfig cfg = ConfigFromBody(body);
 
   auto session = std::make_shared<TScanSession>(cfg, &service.Store());
-  return StartSession(service, session, &TEngineService::SetScanSession, reply, [&] {
+  return StartSession(service, session, &TEngineService::SetScanSession, reply, srClient, [&] {
     // The live-through values outlive STOP: a scan started again without LIVESTOP plays through again.
     service.ApplyLiveThrough(session.get());
     ClearLevelLanes();
@@ -192,15 +199,7 @@ void CmdSpectrum(TEngineService& service, const TTextLines& body, TTextLines& re
     } else {
       const int64_t center = request.CenterHz >= 1 ? request.CenterHz : RangeMiddle(cfg);
       auto fresh = std::make_shared<TMonitorSession>(cfg, center, TMonitorSession::kDefaultViewerTimeoutMs);
-      if (!fresh->Prepare()) {
-        Fail(reply, fresh->LastError());
-        return;
-      }
-      if (!fresh->Start()) {
-        Fail(reply, fresh->LastError());
-        return;
-      }
-      service.SetMonitorSession(fresh);
+      if (!StartSession(service, fresh, &TEngineService::SetMonitorSession, reply, srViewer)) return;
     }
   }
   BuildSpectrumReply(reply, request, cfg, service.IsScanning());

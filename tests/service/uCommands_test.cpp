@@ -237,6 +237,25 @@ TEST_F(Commands, SpectrumWithNothingRunningStartsTheMonitorInTheMiddleOfTheRange
   EXPECT_FALSE(Svc.IsMonitoring());
 }
 
+TEST_F(Commands, AMonitorThatCannotStartAnswersItsTextAndLeavesTheServiceErrorAlone) {
+  // A client's failed start leaves its text for STATUS ...
+  const TTextLines live = Ask(Svc, "LIVE", Body({"LiveHz=500000"}));
+  ASSERT_EQ(live.at(0).rfind("ERR ", 0), 0u);
+  // ... which a viewer's failed monitor does not replace.
+  struct TUnopenableSim : TSimDevice {
+    bool Open(int32_t) override {
+      LastError = "usb_open error -3";
+      return false;
+    }
+  };
+  testsupport::TDeviceOverride unopenable(std::make_shared<TUnopenableSim>());
+  EXPECT_EQ(Ask(Svc, "SPECTRUM", Body()), TTextLines{"ERR usb_open error -3"});
+  EXPECT_FALSE(Svc.IsMonitoring());
+  EXPECT_FALSE(Svc.Store().Scanning());
+  EXPECT_EQ(Value(Ask(Svc, "STATUS"), "LastError"), live.at(0).substr(4));
+  EXPECT_EQ(Value(Ask(Svc, "STATUS"), "Monitor"), "0");
+}
+
 // ---------------------------------------------------------------------------------------------
 // LIVE, ENVELOPE, LIVESTOP
 
