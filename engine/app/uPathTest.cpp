@@ -40,15 +40,6 @@ bool Near(int64_t hz, int64_t target) {
   return std::llabs(hz - target) <= kToleranceHz;
 }
 
-// Hands the scene to OpenSdrDevice for one path and takes it back, whatever way the path ends.
-class TOverrideScope {
- public:
-  explicit TOverrideScope(TSdrDeviceRef device) { SetDeviceOverride(std::move(device), "Test"); }
-  ~TOverrideScope() { SetDeviceOverride(nullptr, "Test"); }
-  TOverrideScope(const TOverrideScope&) = delete;
-  TOverrideScope& operator=(const TOverrideScope&) = delete;
-};
-
 // Prepares a session, runs it for ms milliseconds, then stops and waits for it. False (with the
 // path's failure line) when it could not be prepared or started.
 template <class TSession>
@@ -206,7 +197,7 @@ bool RunMultiPath() {
   ClearCollected();
   bool ran = false;
   {
-    TOverrideScope scene(MakePathScene());
+    TDeviceOverrideScope scene(MakePathScene());
     TMultiLiveSession session(PathTestConfig());
     session.OnHits = AddCollectedHits;
     ran = RunSessionFor(session, "multi", 4000);
@@ -218,7 +209,7 @@ bool RunLivePath() {
   ClearCollected();
   bool ran = false;
   {
-    TOverrideScope scene(MakePathScene());
+    TDeviceOverrideScope scene(MakePathScene());
     TLiveSession session(PathTestConfig(), kCarrierHz, modNFM);
     session.OnHits = AddCollectedHits;
     ran = RunSessionFor(session, "live", 4000);
@@ -231,7 +222,7 @@ bool RunMonitorPath() {
   ClearCollected();
   bool ran = false;
   {
-    TOverrideScope scene(MakePathScene());
+    TDeviceOverrideScope scene(MakePathScene());
     TMonitorSession session(PathTestConfig(), kCentreHz, 0);
     if (!session.Prepare()) {
       plat::WriteConsoleLine("# FAIL monitor: prepare: " + session.LastError());

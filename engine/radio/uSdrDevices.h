@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <utility>
 
 #include "uSdrIntf.h"
 #include "uTalvConfig.h"
@@ -25,6 +26,18 @@ std::string ListSdrDevices(TSdrKind kindFilter);
 
 // Holds `device` (an empty reference clears the override) and its name.
 void SetDeviceOverride(TSdrDeviceRef device, const std::string& name);
+
+// Holds an override for its own lifetime (the path self test, tests) and clears it on destruction,
+// whatever way the holder's scope ends. One at a time.
+class TDeviceOverrideScope {
+ public:
+  explicit TDeviceOverrideScope(TSdrDeviceRef device, const std::string& name = "Test") {
+    SetDeviceOverride(std::move(device), name);
+  }
+  ~TDeviceOverrideScope() { SetDeviceOverride(nullptr, ""); }
+  TDeviceOverrideScope(const TDeviceOverrideScope&) = delete;
+  TDeviceOverrideScope& operator=(const TDeviceOverrideScope&) = delete;
+};
 
 // Opens the receiver the settings name (DeviceType, DeviceIndex, DeviceSerial, and for a HackRF its
 // four gain settings; DeviceName plays no part). On success `device` holds the open receiver and

@@ -9,7 +9,6 @@
 #include <string>
 #include <vector>
 
-#include "DeviceOverride.h"
 #include "FakeSdrDevice.h"
 #include "TestSupport.h"
 #include "pFile.h"
@@ -60,7 +59,7 @@ TModeRun RunMode(void (*mode)(), const std::vector<std::string>& args) {
 }
 
 // The receiver every OpenSdrDevice hands out during one test ("Test" is its name then).
-using TOverride = testsupport::TDeviceOverride;
+using TOverride = TDeviceOverrideScope;
 
 // A simulated receiver that breaks after a number of good reads, as a pulled USB plug does.
 class TBreakingSim : public TSimDevice {

@@ -11,7 +11,6 @@
 #include <string>
 #include <vector>
 
-#include "DeviceOverride.h"
 #include "TestSupport.h"
 #include "pClock.h"
 #include "uAnalyzer.h"
@@ -84,7 +83,7 @@ class TPacedSim : public TSimDevice {
 };
 
 // Holds the device override for one test and clears it at the end, whatever the test's outcome.
-using TOverride = testsupport::TDeviceOverride;
+using TOverride = TDeviceOverrideScope;
 
 // A session scene: settings with the recordings in a temporary folder (fixed gain, SNR 20 dB, hang
 // time and shortest take 500 ms), a paced simulated receiver with dithering noise held as the device

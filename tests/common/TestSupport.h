@@ -2,8 +2,8 @@
 // Helpers shared by the test programs: a fresh temporary folder, the engine program beside the test
 // program and running it as a user would, whole files and lines, waiting for another thread, and the
 // checksum that pins output across builds. Beside it, header-only for the programs that link the
-// engine: LogCapture.h (the log's lines), DeviceOverride.h (the receiver every session opens) and
-// ThreeTones.h (the scan chain check's scene).
+// engine: LogCapture.h (the log's lines) and ThreeTones.h (the scan chain check's scene); the
+// receiver every session opens is held by the engine's own TDeviceOverrideScope (uSdrDevices.h).
 #include <cstddef>
 #include <cstdint>
 #include <functional>

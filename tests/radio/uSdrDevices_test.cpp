@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -154,6 +155,21 @@ TEST_F(DeviceListFixture, OverrideThatCannotOpenIsStillHandedOut) {
   EXPECT_EQ(Error, "cannot open the stand-in");
   EXPECT_EQ(Device, fake);
   EXPECT_EQ(fake->OpenIndex, 0);
+}
+
+TEST_F(DeviceListFixture, OverrideScopeHoldsTheReceiverUntilItsEndEvenWhenLeftByAnException) {
+  auto sim = std::make_shared<TSimDevice>();
+  try {
+    TDeviceOverrideScope scope(sim, "Scoped");
+    ASSERT_TRUE(Open(Config("rtlsdr")));
+    EXPECT_EQ(Device, sim);
+    EXPECT_EQ(Name, "Scoped");
+    throw std::runtime_error("leaves the scope");
+  } catch (const std::runtime_error&) {
+  }
+  EXPECT_FALSE(Open(Config("rtlsdr")));  // the settings again: no RTL-SDR present
+  EXPECT_EQ(Device, nullptr);
+  EXPECT_EQ(sim.use_count(), 1);  // the override let go of it
 }
 
 TEST_F(DeviceListFixture, ClearedOverrideGivesTheSettingsBack) {

@@ -14,7 +14,6 @@
 #include <utility>
 #include <vector>
 
-#include "DeviceOverride.h"
 #include "TestSupport.h"
 #include "ThreeTones.h"
 #include "pPipe.h"
@@ -67,7 +66,7 @@ class TSimScene {
     sim->Open(0);
     return sim;
   }
-  testsupport::TDeviceOverride FOverride{Sim, "Simulated SDR"};
+  TDeviceOverrideScope FOverride{Sim, "Simulated SDR"};
 };
 
 // The settings lines of a three-tone scan (no gain control, no settle time, no recording).

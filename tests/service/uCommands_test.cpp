@@ -248,7 +248,7 @@ TEST_F(Commands, AMonitorThatCannotStartAnswersItsTextAndLeavesTheServiceErrorAl
       return false;
     }
   };
-  testsupport::TDeviceOverride unopenable(std::make_shared<TUnopenableSim>());
+  TDeviceOverrideScope unopenable(std::make_shared<TUnopenableSim>());
   EXPECT_EQ(Ask(Svc, "SPECTRUM", Body()), TTextLines{"ERR usb_open error -3"});
   EXPECT_FALSE(Svc.IsMonitoring());
   EXPECT_FALSE(Svc.Store().Scanning());
