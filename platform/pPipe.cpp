@@ -70,10 +70,8 @@ void TPipeServer::Serve(const std::function<void(TPipeConn&)>& onConnection,
       TConnSlot* s = slot.get();
       s->Conn = std::move(conn);
       ++FActive;
-      {
-        std::lock_guard<std::mutex> lock(FSlotsLock);
-        FSlots.push_back(std::move(slot));
-      }
+      // Listed only once Start has returned: a reaper on another thread (WaitConnections) could
+      // otherwise free the slot of a quick connection while Start still writes its thread handle.
       bool started = s->Thread.Start([this, s, handler] {
         try {
           (*handler)(*s->Conn);
@@ -84,6 +82,10 @@ void TPipeServer::Serve(const std::function<void(TPipeConn&)>& onConnection,
         --FActive;
         s->Done = true;
       });
+      {
+        std::lock_guard<std::mutex> lock(FSlotsLock);
+        FSlots.push_back(std::move(slot));
+      }
       if (!started) {
         s->Conn->Close();
         --FActive;
