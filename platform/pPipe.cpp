@@ -87,10 +87,16 @@ void TPipeServer::Serve(const std::function<void(TPipeConn&)>& onConnection,
         FSlots.push_back(std::move(slot));
       }
       if (!started) {
+        // No thread to be had (the system is out of them): the client is served here rather than
+        // dropped without a reply; its request time-out bounds how long the loop is held.
+        if (onError) onError("cannot start a connection thread - served on the accept thread", 0);
+        try {
+          (*handler)(*s->Conn);
+        } catch (...) {
+        }
         s->Conn->Close();
         --FActive;
         s->Done = true;
-        if (onError) onError("cannot start a connection thread", 0);
       }
       failures = 0;
     } else if (!FStop.load()) {
