@@ -70,10 +70,8 @@ void TPipeServer::Serve(const std::function<void(TPipeConn&)>& onConnection,
       TConnSlot* s = slot.get();
       s->Conn = std::move(conn);
       ++FActive;
-      {
-        std::lock_guard<std::mutex> lock(FSlotsLock);
-        FSlots.push_back(std::move(slot));
-      }
+      // Listed only once Start has returned: a reaper on another thread (WaitConnections) could
+      // otherwise free the slot of a quick connection while Start still writes its thread handle.
       bool started = s->Thread.Start([this, s, handler] {
         try {
           (*handler)(*s->Conn);
@@ -84,11 +82,21 @@ void TPipeServer::Serve(const std::function<void(TPipeConn&)>& onConnection,
         --FActive;
         s->Done = true;
       });
+      {
+        std::lock_guard<std::mutex> lock(FSlotsLock);
+        FSlots.push_back(std::move(slot));
+      }
       if (!started) {
+        // No thread to be had (the system is out of them): the client is served here rather than
+        // dropped without a reply; its request time-out bounds how long the loop is held.
+        if (onError) onError("cannot start a connection thread - served on the accept thread", 0);
+        try {
+          (*handler)(*s->Conn);
+        } catch (...) {
+        }
         s->Conn->Close();
         --FActive;
         s->Done = true;
-        if (onError) onError("cannot start a connection thread", 0);
       }
       failures = 0;
     } else if (!FStop.load()) {

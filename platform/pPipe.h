@@ -104,10 +104,10 @@ class TPipeServer {
   std::unique_ptr<TPipeConn> Accept();
 
   // The accept loop: every connection gets its own thread (4 MiB stack) that runs onConnection and
-  // then closes the connection. After each accepted or failed connection keepGoing is asked (when
-  // given) whether to go on; an Accept failure is reported through onError, then the loop waits
-  // (AcceptRetryDelayMs) and tries again. Returns when Stop was called or keepGoing said no;
-  // connection threads may still run then (see WaitConnections). Call Open first.
+  // then closes the connection (when no thread can be started, the loop runs it itself). After each accepted
+  // or failed connection keepGoing is asked (when given) whether to go on; an Accept failure is reported
+  // through onError, then the loop waits (AcceptRetryDelayMs) and tries again. Returns when Stop was called
+  // or keepGoing said no; connection threads may still run then (see WaitConnections). Call Open first.
   void Serve(const std::function<void(TPipeConn&)>& onConnection,
              const std::function<bool()>& keepGoing = nullptr,
              const std::function<void(const std::string&, int)>& onError = nullptr);

@@ -239,6 +239,7 @@ void RunScan() {
   TScanSettings settings;
   ApplyScanOptions(settings);
   auto scanner = std::make_unique<TScanner>(dev);
+  scanner->SetStopFlag(&StopRequested);  // Ctrl+C cuts a settle pause short
   if (!scanner->Configure(settings)) {
     FailWith(scanner->LastError(), 3);
     return;

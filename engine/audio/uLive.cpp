@@ -120,6 +120,7 @@ void TLiveSession::PlayBlock(const TComplexF* block, int32_t n) {
     if (FRecorder) {
       if (!FRecorder->StillActive()) FRecorder->Close();
       FRecorder->FeedAudio(audio, count);  // takes keep what was said, squelch or not
+      ReportRecordingFailure(*FRecorder);
     }
   }
   if (FillDetectBuffer(FDetectBuffer, FDetectCount, block, n)) Detect();

@@ -132,6 +132,7 @@ void TMultiLiveSession::PlayBlock(const TComplexF* block, int32_t n) {
     if (ch.Recorder) {
       if (!ch.Recorder->StillActive()) ch.Recorder->Close();
       ch.Recorder->FeedAudio(audio, count);  // takes keep what was said, squelch or not
+      ReportRecordingFailure(*ch.Recorder);
     }
     if (ch.Squelch->Update()) {
       if (ch.Squelch->IsOpen())

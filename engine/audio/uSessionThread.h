@@ -13,6 +13,8 @@
 
 #include "pThread.h"
 
+class TChannelRecorder;
+
 class TSessionThread {
  public:
   TSessionThread() = default;
@@ -36,6 +38,10 @@ class TSessionThread {
  protected:
   virtual void Execute() = 0;
   void SetLastError(const std::string& text);
+  // A recording failure (folder, file, full disk) becomes the session's error, "recording: " + its
+  // text; the session goes on. The second form takes the recorder's waiting failure, if any.
+  void RecordingFailed(const std::string& text);
+  void ReportRecordingFailure(TChannelRecorder& recorder);
   // Terminate and wait; for the destructors of derived sessions, before their members go.
   void StopAndWait();
 

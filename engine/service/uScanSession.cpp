@@ -73,7 +73,7 @@ void TScanSession::OnDwellHits(const TChannelHitArray& hits, void* userData) {
 
 void TScanSession::OnRecordError(const std::string& text, void* userData) {
   // STATUS shows it; the scan goes on.
-  static_cast<TScanSession*>(userData)->SetLastError("recording: " + text);
+  static_cast<TScanSession*>(userData)->RecordingFailed(text);
 }
 
 bool TScanSession::OnDwellAbort(void* userData) {

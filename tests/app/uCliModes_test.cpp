@@ -466,6 +466,20 @@ TEST(ScanMode, ConfigurationAndSweepFailuresHaveTheirExitCodes) {
     StopRequested = false;
     SetProgramArgs({});
   }
+  {
+    // An endless settle time: Ctrl+C still ends the sweep within a pause step, without an error.
+    TOverride hold(Scene(-60, {}));
+    plat::TThread ctrlC;
+    ctrlC.Start([] {
+      plat::SleepMs(50);
+      StopRequested = true;
+    });
+    const TModeRun r = RunMode(RunScan, {"--scan", "--sweeps=0", "--quiet", "--settle=2147483647"});
+    ctrlC.Join();
+    StopRequested = false;
+    EXPECT_EQ(r.ExitCode, 0);
+    EXPECT_EQ(CountPrefix(r.Lines, "# error"), 0);
+  }
 }
 
 // ---------------------------------------------------------------------------------------------

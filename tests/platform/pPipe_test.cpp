@@ -8,6 +8,15 @@
 #include <string>
 #include <vector>
 
+#if !defined(_WIN32)
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <mutex>
+#endif
+
 #include "pClock.h"
 #include "pProcess.h"
 #include "pSystem.h"
@@ -328,6 +337,68 @@ TEST(PipeServer, AcceptFailuresInARowWaitLongerAndAreReportedLessOften) {
     if (plat::TPipeServer::ReportAcceptFailure(n)) reported.push_back(n);
   EXPECT_EQ(reported, (std::vector<uint32_t>{1, 2, 4, 8, 16, 32}));
 }
+
+// Not in the sanitizer builds: their run-time needs descriptors of its own while the limit is tight.
+#if !defined(_WIN32) && !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
+// A clock that records every pause asked of it and returns at once.
+class TPauseLog : public plat::IClock {
+ public:
+  uint64_t NowMs() override { return 0; }
+  void SleepMs(uint32_t ms) override {
+    std::lock_guard<std::mutex> g(FLock);
+    FPauses.push_back(ms);
+  }
+  std::vector<uint32_t> Pauses() {
+    std::lock_guard<std::mutex> g(FLock);
+    return FPauses;
+  }
+
+ private:
+  std::mutex FLock;
+  std::vector<uint32_t> FPauses;
+};
+
+TEST(PipeServer, OutOfHandlesTheAcceptLoopBacksOffAndRecovers) {
+  TPauseLog clock;
+  plat::TPipeServer server(FreshName(), clock);
+  ASSERT_TRUE(server.Open()) << server.LastError();
+  std::atomic<int> reported{0};
+  std::atomic<int> served{0};
+  rlimit old{};
+  ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &old), 0);
+  // The lowest free descriptor number is how many are open below it; the client takes it, and the
+  // limit leaves the server none for accepting.
+  const int probe = ::open("/dev/null", O_RDONLY);
+  ASSERT_GE(probe, 0);
+  ::close(probe);
+  auto client = plat::PipeConnect(server.Name(), 5000);
+  ASSERT_NE(client, nullptr);
+  rlimit tight = old;
+  tight.rlim_cur = static_cast<rlim_t>(probe) + 1;
+  ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &tight), 0);
+  plat::TThread loop;
+  ASSERT_TRUE(loop.Start([&] {
+    server.Serve([&](plat::TPipeConn& conn) { ++served; }, nullptr,
+                 [&](const std::string&, int code) {
+                   if (code == EMFILE) ++reported;
+                 });
+  }));
+  for (int i = 0; i < 1000 && clock.Pauses().size() < 40; ++i) plat::SleepMs(2);
+  setrlimit(RLIMIT_NOFILE, &old);
+  for (int i = 0; i < 1000 && served.load() == 0; ++i) plat::SleepMs(2);
+  server.Stop();
+  loop.Join();
+  const std::vector<uint32_t> pauses = clock.Pauses();
+  ASSERT_GE(pauses.size(), 40u);
+  EXPECT_EQ(std::vector<uint32_t>(pauses.begin(), pauses.begin() + 7),
+            (std::vector<uint32_t>{50, 100, 200, 400, 800, 1600, 1600}));
+  // Failures 1, 2, 4, 8 ... of the run are told, the others only counted.
+  int told = 0;
+  for (size_t n = 1; n <= pauses.size(); n *= 2) ++told;
+  EXPECT_EQ(reported.load(), told) << pauses.size() << " failures in a row";
+  EXPECT_EQ(served.load(), 1) << "once handles are free again the waiting client is taken";
+}
+#endif
 
 #if !defined(_WIN32)
 TEST(PipeServer, ASocketFolderOfSomeoneElseIsRefusedWithItsCause) {
