@@ -249,7 +249,7 @@ bool FormatOne(const char* fmt, size_t& i, va_list& args, const std::string& sep
 
 }  // namespace
 
-const std::string& LocalDecimalSeparator() {
+std::string LocalDecimalSeparator() {
   std::lock_guard<std::mutex> g(gSeparatorLock);
   if (gSeparator.empty()) gSeparator = plat::UserDecimalSeparator();
   return gSeparator;
