@@ -128,8 +128,17 @@ std::string VFormatText(const char* fmt, va_list args) {
 
 namespace {
 
-std::mutex gSeparatorLock;
-std::string gSeparator;  // empty until first needed
+// The separator of FormatLocal, empty until first needed. Never destroyed, like the log's state, so
+// a unit logging from its own static destructor still finds it.
+struct TSeparatorState {
+  std::mutex Lock;
+  std::string Value;
+};
+
+TSeparatorState& Separator() {
+  static TSeparatorState* s = new TSeparatorState();
+  return *s;
+}
 
 bool IsFloatConversion(char c) {
   return c == 'f' || c == 'F' || c == 'e' || c == 'E' || c == 'g' || c == 'G' || c == 'a' || c == 'A';
@@ -249,15 +258,17 @@ bool FormatOne(const char* fmt, size_t& i, va_list& args, const std::string& sep
 
 }  // namespace
 
-const std::string& LocalDecimalSeparator() {
-  std::lock_guard<std::mutex> g(gSeparatorLock);
-  if (gSeparator.empty()) gSeparator = plat::UserDecimalSeparator();
-  return gSeparator;
+std::string LocalDecimalSeparator() {
+  TSeparatorState& s = Separator();
+  std::lock_guard<std::mutex> g(s.Lock);
+  if (s.Value.empty()) s.Value = plat::UserDecimalSeparator();
+  return s.Value;
 }
 
 void SetLocalDecimalSeparatorForTest(const std::string& separator) {
-  std::lock_guard<std::mutex> g(gSeparatorLock);
-  gSeparator = separator;
+  TSeparatorState& s = Separator();
+  std::lock_guard<std::mutex> g(s.Lock);
+  s.Value = separator;
 }
 
 std::string VFormatLocal(const char* fmt, va_list args) {

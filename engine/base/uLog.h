@@ -37,7 +37,7 @@ std::string FormatLocal(const char* fmt, ...) TALV_PRINTF_FORMAT(1, 2);
 std::string VFormatLocal(const char* fmt, va_list args);
 // The separator FormatLocal uses: plat::UserDecimalSeparator, read once. Tests may set another one
 // (empty: read it again).
-const std::string& LocalDecimalSeparator();
+std::string LocalDecimalSeparator();
 void SetLocalDecimalSeparatorForTest(const std::string& separator);
 
 // Writes one time-stamped line when logging is on.
