@@ -6,6 +6,7 @@
 #include <limits>
 #include <utility>
 
+#include "uDecibels.h"
 #include "uFreqText.h"
 #include "uLog.h"
 
@@ -175,11 +176,7 @@ double TSpectrumAnalyzer::Analyze(const TComplexF* samples, int64_t centreHz, in
     AccumulatePower(Work.data(), PowerSum.data(), n);
   }
   const double scale = double(Settings.Averages) * double(n) * double(n) * Plan->WindowPower;
-  for (int32_t k = 0; k < n; ++k) {
-    double p = double(PowerSum[k]) / scale;
-    if (p < kPowerFloor) p = kPowerFloor;
-    Spectrum[k] = static_cast<float>(10.0 * std::log10(p));
-  }
+  PowerSumsToDb(PowerSum.data(), Spectrum.data(), n, scale, kPowerFloor);
 
   // 2. Noise floor: median of the bins inside the edges and outside the centre guard.
   const int32_t edge = static_cast<int32_t>(RoundHalfEven(double(n) * Settings.EdgeFraction));
