@@ -145,6 +145,30 @@ void TFftPlan::ApplyWindow(const TComplexF* source, TComplexF* destination) cons
   }
 }
 
+void TFftPlan::ApplyWindowBitReversed(const TComplexF* source, TComplexF* destination) const {
+  const float* w = Window.data();
+  const int32_t* rev = BitReverse.data();
+  int32_t i = 0;
+#if TALV_FFT_SSE2
+  // Two samples per register, the same products as ApplyWindow, stored apart.
+  for (; i + 2 <= Size; i += 2) {
+    const __m128 x = _mm_loadu_ps(&source[i].Re);
+    const __m128 pair = _mm_castpd_ps(_mm_load_sd(reinterpret_cast<const double*>(w + i)));  // w0 w1
+    const __m128 y = _mm_mul_ps(x, _mm_unpacklo_ps(pair, pair));                             // w0 w0 w1 w1
+    _mm_storel_pi(reinterpret_cast<__m64*>(&destination[rev[i]].Re), y);
+    _mm_storeh_pi(reinterpret_cast<__m64*>(&destination[rev[i + 1]].Re), y);
+  }
+#endif
+  for (; i < Size; ++i) {
+    destination[rev[i]].Re = source[i].Re * w[i];
+    destination[rev[i]].Im = source[i].Im * w[i];
+  }
+}
+
+void TFftPlan::ExecuteBitReversed(TComplexF* samples) const {
+  Passes<2>(samples, Size, int(Radix4Offsets.size()) - 1);
+}
+
 void TFftPlan::Shift(TComplexF* samples) const {
   const int32_t half = Size / 2;
   for (int32_t i = 0; i < half; ++i) std::swap(samples[i], samples[half + i]);

@@ -40,6 +40,13 @@ class TFftPlan {
   // Swaps the halves: zero frequency moves to index N/2, index 0 becomes minus half the rate.
   void Shift(TComplexF* samples) const;
 
+  // ApplyWindow and the reordering that opens Execute in one pass: destination[BitReverse[i]] =
+  // source[i] * Window[i]. The buffers must not overlap.
+  void ApplyWindowBitReversed(const TComplexF* source, TComplexF* destination) const;
+  // Execute for samples that are already in bit-reversed order: ApplyWindowBitReversed then this gives
+  // exactly the bits of ApplyWindow then Execute, one pass over the block sooner.
+  void ExecuteBitReversed(TComplexF* samples) const;
+
   // The same transform by the plain radix-2 stages of the public tables (reference for tests).
   void ExecuteRadix2(TComplexF* samples) const;
   // The fast transform without SIMD (the bit-for-bit model of the vector code, for tests), and

@@ -10,7 +10,7 @@
 
 namespace {
 
-// Four Double lanes: two SSE2 registers, or one AVX register inside a function built for AVX. A cast
+// Four Double lanes: two SSE2 registers, or one AVX register inside a function built for AVX2. A cast
 // between two such vector types of one size keeps the bits.
 typedef double TVd __attribute__((vector_size(32)));
 typedef int64_t TVi __attribute__((vector_size(32)));
@@ -115,8 +115,8 @@ inline __attribute__((always_inline)) int32_t Run(const float* sums, float* out,
 
 #if defined(__x86_64__)
 // 32-bit builds keep to SSE2: eight vector registers would make this spill.
-__attribute__((target("avx"))) int32_t RunAvx(const float* sums, float* out, int32_t count, double scale,
-                                              double floorPower) {
+__attribute__((target("avx2"))) int32_t RunAvx2(const float* sums, float* out, int32_t count, double scale,
+                                                double floorPower) {
   return Run(sums, out, count, scale, floorPower);
 }
 #endif
@@ -133,7 +133,7 @@ int32_t PowerSumsToDbSse2(const float* sums, float* out, int32_t count, double s
 
 int32_t PowerSumsToDb(const float* sums, float* out, int32_t count, double scale, double floorPower) {
 #if defined(__x86_64__)
-  if (CpuKernelLevel() >= 1) return RunAvx(sums, out, count, scale, floorPower);
+  if (CpuKernelLevel() >= 2) return RunAvx2(sums, out, count, scale, floorPower);
 #endif
   return Run(sums, out, count, scale, floorPower);
 }
