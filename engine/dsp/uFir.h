@@ -43,6 +43,8 @@ class TFirDecim {
 
   // Filters n inputs; returns the number of outputs written (at most n / Factor + 1).
   int32_t Process(const TComplexF* input, int32_t n, TComplexF* output);
+  // The same on the SSE2 path whatever the processor (for tests: the results are identical).
+  int32_t ProcessSse2(const TComplexF* input, int32_t n, TComplexF* output);
 
   int32_t TapCount() const { return FTapCount; }
   int32_t Factor() const { return FFactor; }
@@ -54,7 +56,12 @@ class TFirDecim {
   int32_t FTapCount = 0;
   int32_t FFactor = 1;
   int32_t FPhase = 0;
-  TComplexFArray FWork;  // the TapCount - 1 samples of history, then the current block
+  TComplexFArray FWork;  // the TapCount - 1 samples of history, then the current block (factor 2: history)
+  TComplexFArray FEven;  // factor 2: the even and the odd samples of history and block
+  TComplexFArray FOdd;
+
+  int32_t ProcessOn(const TComplexF* input, int32_t n, TComplexF* output, bool allowAvx);
+  int32_t ProcessHalving(const TComplexF* input, int32_t n, TComplexF* output, bool allowAvx);
 };
 
 // Complex taps on complex data: y[k] = sum_j h[j] * x[k - j] (newest sample times tap 0).
