@@ -166,7 +166,7 @@ void TFftPlan::ApplyWindowBitReversed(const TComplexF* source, TComplexF* destin
 }
 
 void TFftPlan::ExecuteBitReversed(TComplexF* samples) const {
-  Passes<2>(samples, Size, int(Radix4Offsets.size()) - 1);
+  Passes<2>(samples, Size, int(Radix4Offsets.size()) - 1, false);
 }
 
 void TFftPlan::Shift(TComplexF* samples) const {
@@ -383,30 +383,102 @@ void TFftPlan::Radix4Pass(TComplexF* samples, int32_t count, size_t pass) const 
 }
 
 // Transforms the block of count samples (count = 4 x the quarter size of pass `last`, or the first
-// pass's group when last < 0): either all passes in turn, or its four quarters first.
+// pass's group when last < 0): either all passes in turn, or its four quarters first. With firstDone
+// the twiddle-free first pass has already run (PermuteFirstPass).
 template <int Level>
-void TFftPlan::Passes(TComplexF* samples, int32_t count, int last) const {
+void TFftPlan::Passes(TComplexF* samples, int32_t count, int last, bool firstDone) const {
   if (count <= kCacheBlock || last < 0) {
-    FirstPasses<(Level > 0)>(samples, count);
+    if (!firstDone) FirstPasses<(Level > 0)>(samples, count);
     for (int p = 0; p <= last; ++p) Radix4Pass<Level>(samples, count, size_t(p));
     return;
   }
   const int32_t quarter = count / 4;
-  for (int i = 0; i < 4; ++i) Passes<Level>(samples + size_t(i) * quarter, quarter, last - 1);
+  for (int i = 0; i < 4; ++i) Passes<Level>(samples + size_t(i) * quarter, quarter, last - 1, firstDone);
   Radix4Pass<Level>(samples, count, size_t(last));
 }
 
+// The bit reversal and the first radix-4 pass of an even power in one sweep, in place. Write a position
+// as (a, m, b): its top two bits, the middle Bits - 4, its low two. The first pass's group (a, m) writes
+// positions (a, m, 0..3), and its leg j is the sample that the reversal brings there from position
+// (rev j, rev m, rev a). So the groups (0..3, m) and (0..3, rev m) read exactly the 16 samples they
+// write (32 when m differs from rev m): both sets are loaded, then transformed and stored. Legs and
+// butterflies are those of FirstPasses, so the result has the bits of Permute then FirstPasses.
+void TFftPlan::PermuteFirstPass(TComplexF* samples) const {
+  const int32_t quarter = Size / 4;
+  const int32_t middles = Size / 16;
+  for (int32_t m = 0; m < middles; ++m) {
+    const int32_t rm = BitReverse[size_t(4) * m] >> 2;
+    if (rm < m) continue;  // done with its partner
+    const int32_t sets[2] = {m, rm};
+    const int count = rm == m ? 1 : 2;
+    TComplexF in[2][4][4];  // [set][a][b]: sample (a, middle, b)
+    for (int s = 0; s < count; ++s)
+      for (int a = 0; a < 4; ++a)
+        std::memcpy(in[s][a], samples + size_t(a) * quarter + size_t(4) * sets[s], sizeof in[s][a]);
+    for (int s = 0; s < count; ++s) {
+      // Groups (a, sets[s]) read the other set (the same one when the middle is its own reverse).
+      const TComplexF(*src)[4] = in[count - 1 - s];
+      TComplexF* out = samples + size_t(4) * sets[s];
+      int a = 0;
+#if TALV_FFT_SSE2
+      // Groups a and a + 2 side by side: leg j of both is the pair src[rev j][rev a], src[rev j][rev a + 1].
+      const __m128 negTop = _mm_castsi128_ps(_mm_set_epi32(int(0x80000000), 0, int(0x80000000), 0));
+      for (; a < 2; ++a) {
+        const int ra = 2 * a;  // rev of a (0 or 1) is 0 or 2; rev of a + 2 is one more
+        const __m128 x0 = _mm_loadu_ps(&src[0][ra].Re);
+        const __m128 x1 = _mm_loadu_ps(&src[2][ra].Re);
+        const __m128 x2 = _mm_loadu_ps(&src[1][ra].Re);
+        const __m128 x3 = _mm_loadu_ps(&src[3][ra].Re);
+        const __m128 t0 = _mm_add_ps(x0, x1), t1 = _mm_sub_ps(x0, x1), t2 = _mm_add_ps(x2, x3);
+        const __m128 d = _mm_sub_ps(x2, x3);
+        const __m128 t3 = _mm_xor_ps(_mm_shuffle_ps(d, d, 0xB1), negTop);  // -i (x2 - x3)
+        const __m128 y0 = _mm_add_ps(t0, t2), y2 = _mm_sub_ps(t0, t2);
+        const __m128 y1 = _mm_add_ps(t1, t3), y3 = _mm_sub_ps(t1, t3);
+        float* lo = &out[size_t(a) * quarter].Re;
+        float* hi = &out[size_t(a + 2) * quarter].Re;
+        _mm_storeu_ps(lo, _mm_movelh_ps(y0, y1));
+        _mm_storeu_ps(lo + 4, _mm_movelh_ps(y2, y3));
+        _mm_storeu_ps(hi, _mm_movehl_ps(y1, y0));
+        _mm_storeu_ps(hi + 4, _mm_movehl_ps(y3, y2));
+      }
+#endif
+      static constexpr int kRev2[4] = {0, 2, 1, 3};
+      for (; a < 4; ++a) {
+        const int ra = kRev2[a];
+        const TComplexF x0 = src[0][ra], x1 = src[2][ra], x2 = src[1][ra], x3 = src[3][ra];
+        const TComplexF t0 = Add(x0, x1), t1 = Sub(x0, x1), t2 = Add(x2, x3);
+        const TComplexF t3 = MulMinusI(Sub(x2, x3));
+        TComplexF* y = out + size_t(a) * quarter;
+        y[0] = Add(t0, t2);
+        y[2] = Sub(t0, t2);
+        y[1] = Add(t1, t3);
+        y[3] = Sub(t1, t3);
+      }
+    }
+  }
+}
+
 void TFftPlan::Execute(TComplexF* samples) const {
+  if (Bits % 2 == 0) {
+    PermuteFirstPass(samples);
+    Passes<2>(samples, Size, int(Radix4Offsets.size()) - 1, true);
+    return;
+  }
   Permute(samples);
-  Passes<2>(samples, Size, int(Radix4Offsets.size()) - 1);
+  Passes<2>(samples, Size, int(Radix4Offsets.size()) - 1, false);
 }
 
 void TFftPlan::ExecuteSse2(TComplexF* samples) const {
+  if (Bits % 2 == 0) {
+    PermuteFirstPass(samples);
+    Passes<1>(samples, Size, int(Radix4Offsets.size()) - 1, true);
+    return;
+  }
   Permute(samples);
-  Passes<1>(samples, Size, int(Radix4Offsets.size()) - 1);
+  Passes<1>(samples, Size, int(Radix4Offsets.size()) - 1, false);
 }
 
 void TFftPlan::ExecutePortable(TComplexF* samples) const {
   Permute(samples);
-  Passes<0>(samples, Size, int(Radix4Offsets.size()) - 1);
+  Passes<0>(samples, Size, int(Radix4Offsets.size()) - 1, false);
 }
