@@ -353,6 +353,39 @@ __attribute__((target("avx"))) void Radix4PassAvx(TComplexF* samples, int32_t co
   _mm256_zeroupper();
 }
 
+// PermuteFirstPass for one middle m and its reverse rm (m <= rm) with four groups per register. Lane l
+// of a leg holds group a = rev l, so leg j is simply row rev j of the other set; the results are
+// transposed back into rows, and row l goes to position (rev l, middle, 0..3).
+__attribute__((target("avx"))) void PermuteFirstPassAvx(TComplexF* samples, int32_t quarter, int32_t m,
+                                                        int32_t rm) {
+  const __m256 negHi = _mm256_castsi256_ps(
+      _mm256_set_epi32(int(0x80000000), 0, int(0x80000000), 0, int(0x80000000), 0, int(0x80000000), 0));
+  float* base[2] = {&samples[size_t(4) * m].Re, &samples[size_t(4) * rm].Re};
+  const size_t row = size_t(2) * size_t(quarter);  // Singles from one top-bit value to the next
+  __m256 in[2][4];
+  const int count = rm == m ? 1 : 2;
+  for (int s = 0; s < count; ++s)
+    for (int a = 0; a < 4; ++a) in[s][a] = _mm256_loadu_ps(base[s] + a * row);
+  for (int s = 0; s < count; ++s) {
+    const __m256* src = in[count - 1 - s];
+    const __m256 x0 = src[0], x1 = src[2], x2 = src[1], x3 = src[3];
+    const __m256 t0 = _mm256_add_ps(x0, x1), t1 = _mm256_sub_ps(x0, x1), t2 = _mm256_add_ps(x2, x3);
+    const __m256 d = _mm256_sub_ps(x2, x3);
+    const __m256 t3 = _mm256_xor_ps(_mm256_permute_ps(d, 0xB1), negHi);  // -i (x2 - x3)
+    const __m256d y0 = _mm256_castps_pd(_mm256_add_ps(t0, t2)), y2 = _mm256_castps_pd(_mm256_sub_ps(t0, t2));
+    const __m256d y1 = _mm256_castps_pd(_mm256_add_ps(t1, t3)), y3 = _mm256_castps_pd(_mm256_sub_ps(t1, t3));
+    // One complex sample is one Double's worth of bits: a 4 x 4 transpose of Doubles.
+    const __m256d u0 = _mm256_unpacklo_pd(y0, y1), u1 = _mm256_unpackhi_pd(y0, y1);
+    const __m256d u2 = _mm256_unpacklo_pd(y2, y3), u3 = _mm256_unpackhi_pd(y2, y3);
+    float* out = base[s];
+    _mm256_storeu_ps(out, _mm256_castpd_ps(_mm256_permute2f128_pd(u0, u2, 0x20)));            // l 0: a 0
+    _mm256_storeu_ps(out + 2 * row, _mm256_castpd_ps(_mm256_permute2f128_pd(u1, u3, 0x20)));  // l 1: a 2
+    _mm256_storeu_ps(out + row, _mm256_castpd_ps(_mm256_permute2f128_pd(u0, u2, 0x31)));      // l 2: a 1
+    _mm256_storeu_ps(out + 3 * row, _mm256_castpd_ps(_mm256_permute2f128_pd(u1, u3, 0x31)));  // l 3: a 3
+  }
+  _mm256_zeroupper();
+}
+
 bool CpuRunsAvx() {
   // libgcc's probe also checks that the OS saves the AVX state.
   static const bool avx = __builtin_cpu_supports("avx");
@@ -403,9 +436,20 @@ void TFftPlan::Passes(TComplexF* samples, int32_t count, int last, bool firstDon
 // (rev j, rev m, rev a). So the groups (0..3, m) and (0..3, rev m) read exactly the 16 samples they
 // write (32 when m differs from rev m): both sets are loaded, then transformed and stored. Legs and
 // butterflies are those of FirstPasses, so the result has the bits of Permute then FirstPasses.
-void TFftPlan::PermuteFirstPass(TComplexF* samples) const {
+void TFftPlan::PermuteFirstPass(TComplexF* samples, bool allowAvx) const {
   const int32_t quarter = Size / 4;
   const int32_t middles = Size / 16;
+#if TALV_FFT_SSE2
+  if (allowAvx && CpuRunsAvx()) {
+    for (int32_t m = 0; m < middles; ++m) {
+      const int32_t rm = BitReverse[size_t(4) * m] >> 2;
+      if (rm >= m) PermuteFirstPassAvx(samples, quarter, m, rm);
+    }
+    return;
+  }
+#else
+  (void)allowAvx;
+#endif
   for (int32_t m = 0; m < middles; ++m) {
     const int32_t rm = BitReverse[size_t(4) * m] >> 2;
     if (rm < m) continue;  // done with its partner
@@ -441,6 +485,7 @@ void TFftPlan::PermuteFirstPass(TComplexF* samples) const {
         _mm_storeu_ps(hi, _mm_movehl_ps(y1, y0));
         _mm_storeu_ps(hi + 4, _mm_movehl_ps(y3, y2));
       }
+      a = 4;  // groups 2 and 3 went with 0 and 1
 #endif
       static constexpr int kRev2[4] = {0, 2, 1, 3};
       for (; a < 4; ++a) {
@@ -460,7 +505,7 @@ void TFftPlan::PermuteFirstPass(TComplexF* samples) const {
 
 void TFftPlan::Execute(TComplexF* samples) const {
   if (Bits % 2 == 0) {
-    PermuteFirstPass(samples);
+    PermuteFirstPass(samples, true);
     Passes<2>(samples, Size, int(Radix4Offsets.size()) - 1, true);
     return;
   }
@@ -470,7 +515,7 @@ void TFftPlan::Execute(TComplexF* samples) const {
 
 void TFftPlan::ExecuteSse2(TComplexF* samples) const {
   if (Bits % 2 == 0) {
-    PermuteFirstPass(samples);
+    PermuteFirstPass(samples, false);
     Passes<1>(samples, Size, int(Radix4Offsets.size()) - 1, true);
     return;
   }

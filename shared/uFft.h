@@ -68,7 +68,7 @@ class TFftPlan {
   std::vector<size_t> Radix4OffsetsAvx;
 
   void Permute(TComplexF* samples) const;
-  void PermuteFirstPass(TComplexF* samples) const;  // even Bits: Permute and the first pass at once
+  void PermuteFirstPass(TComplexF* samples, bool allowAvx) const;  // even Bits: Permute + first pass
   template <bool UseSimd>
   void FirstPasses(TComplexF* samples, int32_t count) const;
   template <int Level>  // 0 scalar, 1 SSE2, 2 AVX where the processor runs it
