@@ -128,6 +128,24 @@ struct TMixState {
   int32_t Renorm;
 };
 
+// The phasor at the next group's start: times step^4, divided by its magnitude every RenormEvery samples.
+inline __attribute__((always_inline)) void NextGroup(double& pr, double& pi, double step4Re, double step4Im,
+                                                     int32_t& renorm) {
+  const double nr = pr * step4Re - pi * step4Im;
+  const double ni = pr * step4Im + pi * step4Re;
+  pr = nr;
+  pi = ni;
+  renorm += 4;
+  if (renorm >= RenormEvery) {
+    renorm = 0;
+    const double mag = std::sqrt(pr * pr + pi * pi);
+    if (mag > 1e-12) {
+      pr /= mag;
+      pi /= mag;
+    }
+  }
+}
+
 inline __attribute__((always_inline)) void MixGroups(const TComplexF* iq, TComplexF* out, int32_t groups,
                                                      const double* stepRe, const double* stepIm,
                                                      double step4Re, double step4Im, TMixState& st) {
@@ -146,19 +164,7 @@ inline __attribute__((always_inline)) void MixGroups(const TComplexF* iq, TCompl
     const TFloats4 im = __builtin_convertvector(xr * si + xi * sr, TFloats4);
     TComplexF* y = out + 4 * g;
     for (int j = 0; j < 4; ++j) y[j] = TComplexF{re[j], im[j]};
-    const double nr = pr * step4Re - pi * step4Im;
-    const double ni = pr * step4Im + pi * step4Re;
-    pr = nr;
-    pi = ni;
-    renorm += 4;
-    if (renorm >= RenormEvery) {
-      renorm = 0;
-      const double mag = std::sqrt(pr * pr + pi * pi);
-      if (mag > 1e-12) {
-        pr /= mag;
-        pi /= mag;
-      }
-    }
+    NextGroup(pr, pi, step4Re, step4Im, renorm);
   }
   st.PhRe = pr;
   st.PhIm = pi;
@@ -196,19 +202,7 @@ void TChannelDemod::Mix(const TComplexF* iq, int32_t n) {
     ++i;
     if (++pos == 4) {
       pos = 0;
-      const double nr = pr * FStep4Re - pi * FStep4Im;
-      const double ni = pr * FStep4Im + pi * FStep4Re;
-      pr = nr;
-      pi = ni;
-      FRenorm += 4;
-      if (FRenorm >= RenormEvery) {
-        FRenorm = 0;
-        const double mag = std::sqrt(pr * pr + pi * pi);
-        if (mag > 1e-12) {
-          pr /= mag;
-          pi /= mag;
-        }
-      }
+      NextGroup(pr, pi, FStep4Re, FStep4Im, FRenorm);
     }
   };
   while (pos != 0 && i < n) one();  // the rest of a group a previous block began

@@ -16,6 +16,8 @@
 // OS and returns 0 without changing anything for n <= 0. The caller provides the output array.
 // Dot products run with several partial sums (SIMD-friendly); they match a sequential sum to within
 // single-precision rounding and depend only on the samples under the taps, never on block boundaries.
+// The decimating FIR with factor 1 or 2 computes two outputs at once (SSE2) or four (AVX, where the
+// processor has it), each still summed in that same order, so every path gives the same bits.
 #include <cstdint>
 
 #include "uDspTypes.h"
