@@ -330,7 +330,12 @@ int32_t TFirDecim::ProcessHalving(const TComplexF* input, int32_t n, TComplexF* 
     _mm_storeu_ps(&toSecond[q / 2].Re, _mm_movehl_ps(hi, lo));
   }
 #endif
-  for (; q < n; ++q) ((q & 1) ? toSecond : toFirst)[q >> 1] = input[q];
+  for (; q < n; ++q) {
+    if ((q & 1) == 0)
+      toFirst[q / 2] = input[q];
+    else
+      toSecond[q / 2] = input[q];
+  }
 
   // Output at stream position FPhase + 2o: tap 2i reads sample FPhase + 2o + 2i, tap 2i + 1 the next.
   int32_t count = FPhase < n ? (n - 1 - FPhase) / 2 + 1 : 0;
