@@ -44,7 +44,7 @@ void ConvertBlockSse2(const uint8_t* bytes, TComplexF* samples, int count) {
   const __m128 lo = _mm_set1_ps(kU8ZeroLo);
   const __m128 scale = _mm_set1_ps(1.0f / 128.0f);
   const __m128i zero = _mm_setzero_si128();
-  float* out = &samples[0].Re;
+  float* out = reinterpret_cast<float*>(samples);
   const int values = 2 * count;
   int v = 0;
   for (; v + 16 <= values; v += 16) {
