@@ -1,7 +1,7 @@
 // Entry of talv_bench: runs every registered benchmark with Google Benchmark's console output, then
 // prints two tables: the figures that have a goal, each beside its goal and its peer, and every work
-// measured both as "[ours]" and against a peer, with ours / peer. Times and counters are the median of
-// the repetitions when repetitions are asked for, else the single run.
+// measured both as "[ours]" and against a peer, with ours / peer. Times (CPU time, or real time where a
+// bench asks for it) and counters are the median of the repetitions when asked for, else the single run.
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
@@ -32,7 +32,11 @@ class TRatioReporter : public benchmark::ConsoleReporter {
       if (!r.run_name.args.empty()) name += "/" + r.run_name.args;
       TTiming& t = Timings[name];
       if (t.FromMedian && !median) continue;
-      t.Seconds = r.GetAdjustedRealTime() / benchmark::GetTimeUnitMultiplier(r.time_unit);
+      // CPU time (the benches run on one thread), so that other load on the machine counts less; real
+      // time where a bench asks for it (round trips through the pipe).
+      const bool realTime = !r.run_name.time_type.empty();
+      t.Seconds = (realTime ? r.GetAdjustedRealTime() : r.GetAdjustedCPUTime()) /
+                  benchmark::GetTimeUnitMultiplier(r.time_unit);
       t.FromMedian = median;
       t.Counters.clear();
       for (const auto& [counterName, counter] : r.counters) t.Counters[counterName] = counter.value;

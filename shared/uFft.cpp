@@ -317,11 +317,44 @@ void Radix4PassSse2(TComplexF* samples, int32_t count, int32_t a, const float* t
   }
 }
 
+// One radix-4 butterfly on four complex samples per register: legs at p0..p3, factors v (c1, s1), v^2,
+// v^3 as rows [c c ...] and [-s s ...].
+__attribute__((target("avx"), always_inline)) inline void Radix4QuadAvx(float* p0, float* p1, float* p2,
+                                                                        float* p3, const __m256* w) {
+  const __m256 negHi = _mm256_castsi256_ps(
+      _mm256_set_epi32(int(0x80000000), 0, int(0x80000000), 0, int(0x80000000), 0, int(0x80000000), 0));
+  const __m256 x0 = _mm256_loadu_ps(p0);
+  const __m256 x1 = _mm256_loadu_ps(p1);
+  const __m256 x2 = _mm256_loadu_ps(p2);
+  const __m256 x3 = _mm256_loadu_ps(p3);
+  const __m256 bb = _mm256_add_ps(_mm256_mul_ps(x1, w[2]), _mm256_mul_ps(_mm256_permute_ps(x1, 0xB1), w[3]));
+  const __m256 cc = _mm256_add_ps(_mm256_mul_ps(x2, w[0]), _mm256_mul_ps(_mm256_permute_ps(x2, 0xB1), w[1]));
+  const __m256 dd = _mm256_add_ps(_mm256_mul_ps(x3, w[4]), _mm256_mul_ps(_mm256_permute_ps(x3, 0xB1), w[5]));
+  const __m256 t0 = _mm256_add_ps(x0, bb);
+  const __m256 t1 = _mm256_sub_ps(x0, bb);
+  const __m256 t2 = _mm256_add_ps(cc, dd);
+  const __m256 d3 = _mm256_sub_ps(cc, dd);
+  const __m256 t3 = _mm256_xor_ps(_mm256_permute_ps(d3, 0xB1), negHi);
+  _mm256_storeu_ps(p0, _mm256_add_ps(t0, t2));
+  _mm256_storeu_ps(p2, _mm256_sub_ps(t0, t2));
+  _mm256_storeu_ps(p1, _mm256_add_ps(t1, t3));
+  _mm256_storeu_ps(p3, _mm256_sub_ps(t1, t3));
+}
+
 // Four complex samples per register; tw: rows per quad of k (see Radix4TwiddlesAvx). a >= 4.
 __attribute__((target("avx"))) void Radix4PassAvx(TComplexF* samples, int32_t count, int32_t a,
                                                   const float* tw) {
-  const __m256 negHi = _mm256_castsi256_ps(
-      _mm256_set_epi32(int(0x80000000), 0, int(0x80000000), 0, int(0x80000000), 0, int(0x80000000), 0));
+  __m256 w[6];
+  if (a == 4) {
+    // One quad of factors serves every block: they stay in registers.
+    for (int r = 0; r < 6; ++r) w[r] = _mm256_loadu_ps(tw + 8 * r);
+    for (int32_t b = 0; b < count; b += 16) {
+      float* p = &samples[b].Re;
+      Radix4QuadAvx(p, p + 8, p + 16, p + 24, w);
+    }
+    _mm256_zeroupper();
+    return;
+  }
   for (int32_t b = 0; b < count; b += 4 * a) {
     TComplexF* s0 = samples + b;
     TComplexF* s1 = s0 + a;
@@ -329,25 +362,8 @@ __attribute__((target("avx"))) void Radix4PassAvx(TComplexF* samples, int32_t co
     TComplexF* s3 = s2 + a;
     const float* t = tw;
     for (int32_t k = 0; k < a; k += 4, t += 48) {
-      const __m256 x0 = _mm256_loadu_ps(&s0[k].Re);
-      const __m256 x1 = _mm256_loadu_ps(&s1[k].Re);
-      const __m256 x2 = _mm256_loadu_ps(&s2[k].Re);
-      const __m256 x3 = _mm256_loadu_ps(&s3[k].Re);
-      const __m256 bb = _mm256_add_ps(_mm256_mul_ps(x1, _mm256_loadu_ps(t + 16)),
-                                      _mm256_mul_ps(_mm256_permute_ps(x1, 0xB1), _mm256_loadu_ps(t + 24)));
-      const __m256 cc = _mm256_add_ps(_mm256_mul_ps(x2, _mm256_loadu_ps(t + 0)),
-                                      _mm256_mul_ps(_mm256_permute_ps(x2, 0xB1), _mm256_loadu_ps(t + 8)));
-      const __m256 dd = _mm256_add_ps(_mm256_mul_ps(x3, _mm256_loadu_ps(t + 32)),
-                                      _mm256_mul_ps(_mm256_permute_ps(x3, 0xB1), _mm256_loadu_ps(t + 40)));
-      const __m256 t0 = _mm256_add_ps(x0, bb);
-      const __m256 t1 = _mm256_sub_ps(x0, bb);
-      const __m256 t2 = _mm256_add_ps(cc, dd);
-      const __m256 d3 = _mm256_sub_ps(cc, dd);
-      const __m256 t3 = _mm256_xor_ps(_mm256_permute_ps(d3, 0xB1), negHi);
-      _mm256_storeu_ps(&s0[k].Re, _mm256_add_ps(t0, t2));
-      _mm256_storeu_ps(&s2[k].Re, _mm256_sub_ps(t0, t2));
-      _mm256_storeu_ps(&s1[k].Re, _mm256_add_ps(t1, t3));
-      _mm256_storeu_ps(&s3[k].Re, _mm256_sub_ps(t1, t3));
+      for (int r = 0; r < 6; ++r) w[r] = _mm256_loadu_ps(t + 8 * r);
+      Radix4QuadAvx(&s0[k].Re, &s1[k].Re, &s2[k].Re, &s3[k].Re, w);
     }
   }
   _mm256_zeroupper();
