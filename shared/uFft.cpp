@@ -317,19 +317,21 @@ void Radix4PassSse2(TComplexF* samples, int32_t count, int32_t a, const float* t
   }
 }
 
-// One radix-4 butterfly on four complex samples per register: legs at p0..p3, factors v (c1, s1), v^2,
-// v^3 as rows [c c ...] and [-s s ...].
+// One radix-4 butterfly on four complex samples per register: legs at p0..p3, factors v (c1, s1), v^2
+// (c2, s2) and v^3 (c3, s3) as rows [c c ...] and [-s s ...].
 __attribute__((target("avx"), always_inline)) inline void Radix4QuadAvx(float* p0, float* p1, float* p2,
-                                                                        float* p3, const __m256* w) {
+                                                                        float* p3, __m256 c1, __m256 s1,
+                                                                        __m256 c2, __m256 s2, __m256 c3,
+                                                                        __m256 s3) {
   const __m256 negHi = _mm256_castsi256_ps(
       _mm256_set_epi32(int(0x80000000), 0, int(0x80000000), 0, int(0x80000000), 0, int(0x80000000), 0));
   const __m256 x0 = _mm256_loadu_ps(p0);
   const __m256 x1 = _mm256_loadu_ps(p1);
   const __m256 x2 = _mm256_loadu_ps(p2);
   const __m256 x3 = _mm256_loadu_ps(p3);
-  const __m256 bb = _mm256_add_ps(_mm256_mul_ps(x1, w[2]), _mm256_mul_ps(_mm256_permute_ps(x1, 0xB1), w[3]));
-  const __m256 cc = _mm256_add_ps(_mm256_mul_ps(x2, w[0]), _mm256_mul_ps(_mm256_permute_ps(x2, 0xB1), w[1]));
-  const __m256 dd = _mm256_add_ps(_mm256_mul_ps(x3, w[4]), _mm256_mul_ps(_mm256_permute_ps(x3, 0xB1), w[5]));
+  const __m256 bb = _mm256_add_ps(_mm256_mul_ps(x1, c2), _mm256_mul_ps(_mm256_permute_ps(x1, 0xB1), s2));
+  const __m256 cc = _mm256_add_ps(_mm256_mul_ps(x2, c1), _mm256_mul_ps(_mm256_permute_ps(x2, 0xB1), s1));
+  const __m256 dd = _mm256_add_ps(_mm256_mul_ps(x3, c3), _mm256_mul_ps(_mm256_permute_ps(x3, 0xB1), s3));
   const __m256 t0 = _mm256_add_ps(x0, bb);
   const __m256 t1 = _mm256_sub_ps(x0, bb);
   const __m256 t2 = _mm256_add_ps(cc, dd);
@@ -344,13 +346,13 @@ __attribute__((target("avx"), always_inline)) inline void Radix4QuadAvx(float* p
 // Four complex samples per register; tw: rows per quad of k (see Radix4TwiddlesAvx). a >= 4.
 __attribute__((target("avx"))) void Radix4PassAvx(TComplexF* samples, int32_t count, int32_t a,
                                                   const float* tw) {
-  __m256 w[6];
   if (a == 4) {
     // One quad of factors serves every block: they stay in registers.
-    for (int r = 0; r < 6; ++r) w[r] = _mm256_loadu_ps(tw + 8 * r);
+    const __m256 c1 = _mm256_loadu_ps(tw), s1 = _mm256_loadu_ps(tw + 8), c2 = _mm256_loadu_ps(tw + 16);
+    const __m256 s2 = _mm256_loadu_ps(tw + 24), c3 = _mm256_loadu_ps(tw + 32), s3 = _mm256_loadu_ps(tw + 40);
     for (int32_t b = 0; b < count; b += 16) {
       float* p = &samples[b].Re;
-      Radix4QuadAvx(p, p + 8, p + 16, p + 24, w);
+      Radix4QuadAvx(p, p + 8, p + 16, p + 24, c1, s1, c2, s2, c3, s3);
     }
     _mm256_zeroupper();
     return;
@@ -361,10 +363,10 @@ __attribute__((target("avx"))) void Radix4PassAvx(TComplexF* samples, int32_t co
     TComplexF* s2 = s1 + a;
     TComplexF* s3 = s2 + a;
     const float* t = tw;
-    for (int32_t k = 0; k < a; k += 4, t += 48) {
-      for (int r = 0; r < 6; ++r) w[r] = _mm256_loadu_ps(t + 8 * r);
-      Radix4QuadAvx(&s0[k].Re, &s1[k].Re, &s2[k].Re, &s3[k].Re, w);
-    }
+    for (int32_t k = 0; k < a; k += 4, t += 48)
+      Radix4QuadAvx(&s0[k].Re, &s1[k].Re, &s2[k].Re, &s3[k].Re, _mm256_loadu_ps(t), _mm256_loadu_ps(t + 8),
+                    _mm256_loadu_ps(t + 16), _mm256_loadu_ps(t + 24), _mm256_loadu_ps(t + 32),
+                    _mm256_loadu_ps(t + 40));
   }
   _mm256_zeroupper();
 }
