@@ -6,17 +6,22 @@
 
 namespace plat {
 
-TAppendFile::~TAppendFile() { Close(); }
+TAppendFile::~TAppendFile() {
+  Close();
+}
 
 bool TAppendFile::Open(const std::string& path) {
   Close();
-  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+  // Never through a symbolic link: in a shared folder another user could point it anywhere.
+  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOFOLLOW, 0644);
   if (fd < 0) return false;
   FHandle = fd;
   return true;
 }
 
-bool TAppendFile::IsOpen() const { return FHandle >= 0; }
+bool TAppendFile::IsOpen() const {
+  return FHandle >= 0;
+}
 
 bool TAppendFile::Write(const void* data, size_t size) {
   if (FHandle < 0) return false;
