@@ -22,6 +22,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "pClock.h"
 #include "pThread.h"
@@ -49,8 +50,8 @@ class TPipeConn {
   // Reads up to size bytes; returns how many arrived, 0 at the end of the stream, on failure or when
   // the read time-out ran out (TimedOut then turns true).
   size_t Read(void* buffer, size_t size);
-  // Every later Read waits for data only until ms from now in all (0: no limit). On Windows only the
-  // server side's (overlapped) reads keep the limit.
+  // Every later Read waits for data only until ms from now in all (0: no limit), on both sides: a
+  // server facing a silent client, a client facing an engine that accepts and never answers.
   void SetReadTimeout(uint32_t ms);
   bool TimedOut() const { return FTimedOut.load(); }
   // Writes all bytes; false when the other side is gone.
@@ -82,9 +83,26 @@ class TPipeConn {
 std::unique_ptr<TPipeConn> PipeConnect(const std::string& name, uint32_t timeoutMs,
                                        IClock& clock = SystemClock(), int* error = nullptr);
 
-// True when a server listens on the name: it answered within waitMs, or every instance is busy. On
-// Linux this costs one empty connection, which the server drops.
+// True when a server listens on the name: it answered within waitMs, or every instance is busy. A
+// name nobody serves is reported at once. On Linux this costs one empty connection, which the server
+// drops.
 bool PipeExists(const std::string& name, uint32_t waitMs);
+
+// Test aid: a pipe of the given name that exists but whose every instance is taken, so a client sees
+// "busy" (Windows: ERROR_PIPE_BUSY; Linux: a socket that never accepts with its queue full) until this
+// object is destroyed. Open is false when the name is already served.
+class TBusyPipe {
+ public:
+  explicit TBusyPipe(std::string name);
+  ~TBusyPipe();
+  TBusyPipe(const TBusyPipe&) = delete;
+  TBusyPipe& operator=(const TBusyPipe&) = delete;
+  bool Open();
+
+ private:
+  std::string FName;
+  std::vector<intptr_t> FHandles;  // the listening end, then the connections that fill it
+};
 
 class TPipeServer {
  public:

@@ -32,7 +32,9 @@ int TryConnect(const std::string& path) {
     errno = ENAMETOOLONG;
     return -1;
   }
-  int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  // Non-blocking, so that a server whose queue is full answers EAGAIN ("busy") at once instead of
+  // holding the caller until it accepts; a Unix socket connects at once or not at all.
+  int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
   if (fd < 0) return -1;
   int rc;
   do {
@@ -44,6 +46,8 @@ int TryConnect(const std::string& path) {
     errno = err;
     return -1;
   }
+  int flags = ::fcntl(fd, F_GETFL);
+  if (flags >= 0) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
   return fd;
 }
 
@@ -131,8 +135,44 @@ std::unique_ptr<TPipeConn> PipeConnect(const std::string& name, uint32_t timeout
   }
 }
 
-bool PipeExists(const std::string& name, uint32_t waitMs) {
-  return PipeConnect(name, waitMs) != nullptr;
+// As the system's pipe wait: a pipe that is not there is reported at once; one that is there but busy
+// counts as there. A socket connects at once or not at all, so waitMs is not needed here.
+bool PipeExists(const std::string& name, uint32_t) {
+  int fd = TryConnect(PipePath(name));
+  if (fd >= 0) {
+    ::close(fd);
+    return true;
+  }
+  return errno == EAGAIN;  // there, but its queue is full: busy
+}
+
+// ---- busy pipe (tests) ----
+
+TBusyPipe::TBusyPipe(std::string name) : FName(std::move(name)) {}
+
+TBusyPipe::~TBusyPipe() {
+  for (intptr_t h : FHandles) ::close(static_cast<int>(h));
+  if (!FHandles.empty()) ::unlink(PipePath(FName).c_str());
+}
+
+bool TBusyPipe::Open() {
+  std::string path = PipePath(FName);  // empty without a safe folder
+  sockaddr_un addr;
+  if (!FillAddress(path, addr)) return false;
+  int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return false;
+  if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) != 0 || ::listen(fd, 0) != 0) {
+    ::close(fd);
+    return false;
+  }
+  FHandles.push_back(fd);
+  // Never accepted: once the queue is full every further connect is refused with EAGAIN.
+  for (int i = 0; i < 16; ++i) {
+    int c = TryConnect(path);
+    if (c < 0) return errno == EAGAIN;
+    FHandles.push_back(c);
+  }
+  return false;
 }
 
 // ---- server ----
@@ -178,8 +218,8 @@ bool TPipeServer::Open() {
       return false;
     }
     int probe = TryConnect(path);
-    if (probe >= 0) {
-      ::close(probe);
+    if (probe >= 0 || errno == EAGAIN) {  // EAGAIN: a live server whose queue is full
+      if (probe >= 0) ::close(probe);
       ::close(lockFd);
       FAlreadyRunning = true;
       SetError("pipe " + path + " is already served (already running?)", EADDRINUSE);
