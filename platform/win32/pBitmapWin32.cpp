@@ -1,0 +1,54 @@
+#include <windows.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include "pBitmap.h"
+
+namespace plat {
+
+TBitmapHandle MakeBitmap(const uint32_t* pixels, int32_t width, int32_t height) {
+  if (!pixels || width <= 0 || height <= 0) return nullptr;
+  BITMAPINFO bi = {};
+  bi.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+  bi.bmiHeader.biWidth = width;
+  bi.bmiHeader.biHeight = -height;  // top-down
+  bi.bmiHeader.biPlanes = 1;
+  bi.bmiHeader.biBitCount = 32;
+  bi.bmiHeader.biCompression = BI_RGB;
+  HDC screen = GetDC(nullptr);
+  void* bits = nullptr;
+  HBITMAP bmp = CreateDIBSection(screen, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
+  if (screen) ReleaseDC(nullptr, screen);
+  if (!bmp || !bits) {
+    if (bmp) DeleteObject(bmp);
+    return nullptr;
+  }
+  std::memcpy(bits, pixels, static_cast<size_t>(width) * static_cast<size_t>(height) * 4u);
+  GdiFlush();
+  return bmp;
+}
+
+bool ReadBitmap(TBitmapHandle bitmap, int32_t& width, int32_t& height, std::vector<uint32_t>& pixels) {
+  if (!bitmap) return false;
+  DIBSECTION ds = {};
+  if (GetObjectW(static_cast<HBITMAP>(bitmap), sizeof(ds), &ds) != sizeof(ds)) return false;
+  if (!ds.dsBm.bmBits || ds.dsBm.bmBitsPixel != 32) return false;
+  width = ds.dsBm.bmWidth;
+  height = ds.dsBm.bmHeight;
+  GdiFlush();
+  const uint32_t* src = static_cast<const uint32_t*>(ds.dsBm.bmBits);
+  pixels.assign(src, src + static_cast<size_t>(width) * static_cast<size_t>(height));
+  if (ds.dsBmih.biHeight > 0)  // bottom-up: turn the rows round
+    for (int32_t y = 0; y < height / 2; ++y)
+      std::swap_ranges(pixels.begin() + static_cast<ptrdiff_t>(y) * width,
+                       pixels.begin() + static_cast<ptrdiff_t>(y + 1) * width,
+                       pixels.begin() + static_cast<ptrdiff_t>(height - 1 - y) * width);
+  return true;
+}
+
+void FreeBitmap(TBitmapHandle bitmap) {
+  if (bitmap) DeleteObject(static_cast<HBITMAP>(bitmap));
+}
+
+}  // namespace plat
