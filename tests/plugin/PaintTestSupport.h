@@ -35,3 +35,11 @@ std::string Pcm16(const std::vector<double>& values);
 std::vector<double> Tone(int rate, double seconds, double hz, double amp, double noise, uint32_t seed = 1);
 
 }  // namespace painttest
+
+namespace painttest {
+// Writes the frame as a PNG file (RGB, stored without compression) so that a person can look at a
+// scene; false when the file cannot be written.
+bool WritePng(const std::string& path, const TPixelFrame& f);
+// The folder where tests leave their pictures: "pictures" beside the test program, created on demand.
+std::string PictureFolder();
+}  // namespace painttest

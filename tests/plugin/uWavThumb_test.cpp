@@ -221,7 +221,9 @@ TEST(WavThumbnail, AToneLightsItsOwnColumnInEveryRow) {
   for (int32_t y = 16; y < 100; ++y) {
     EXPECT_TRUE(Hot(f.At(32, y))) << y << ": " << PixelText(f.At(32, y));
     for (int32_t x = 0; x < 128; ++x) {
-      if (std::abs(x - 32) > 1) ASSERT_FALSE(Hot(f.At(x, y))) << x << "," << y;
+      if (std::abs(x - 32) > 1) {
+        ASSERT_FALSE(Hot(f.At(x, y))) << x << "," << y;
+      }
     }
   }
   // The strip's curve peaks at the tone: row 0 only there.
