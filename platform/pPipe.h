@@ -22,6 +22,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "pClock.h"
 #include "pThread.h"
@@ -45,8 +46,14 @@ class TPipeConn {
   TPipeConn(const TPipeConn&) = delete;
   TPipeConn& operator=(const TPipeConn&) = delete;
 
-  // Reads up to size bytes; returns how many arrived, 0 at the end of the stream or on failure.
+  // Reads up to size bytes; returns how many arrived, 0 at the end of the stream, on failure, or when
+  // the read time-out passed first (TimedOut then tells so).
   size_t Read(void* buffer, size_t size);
+  // Bounds every later Read to timeoutMs of waiting (0: wait for ever, the default). A client facing a
+  // peer that accepts and never answers uses it so that it cannot hang.
+  void SetReadTimeout(uint32_t timeoutMs) { FReadTimeoutMs = timeoutMs; }
+  // The last Read ended because its time-out passed.
+  bool TimedOut() const { return FTimedOut; }
   // Writes all bytes; false when the other side is gone.
   bool Write(const void* data, size_t size);
   // Waits until the peer has read what was written (Windows); nothing to do on a socket.
@@ -62,6 +69,8 @@ class TPipeConn {
   intptr_t FHandle;
   bool FServerSide;
   std::atomic<bool> FAborted{false};
+  uint32_t FReadTimeoutMs = 0;
+  bool FTimedOut = false;
   std::mutex FHandleLock;  // Abort never touches a handle that Close is releasing
   void* FEvent = nullptr;  // Windows: event of the overlapped server-side I/O
 };
@@ -74,6 +83,22 @@ std::unique_ptr<TPipeConn> PipeConnect(const std::string& name, uint32_t timeout
 // True when a server listens on the name: it answered within waitMs, or every instance is busy. On
 // Linux this costs one empty connection, which the server drops.
 bool PipeExists(const std::string& name, uint32_t waitMs);
+
+// Test aid: a pipe of the given name that exists but whose every instance is taken, so a client sees
+// "busy" (Windows: ERROR_PIPE_BUSY; Linux: a socket that never accepts with its queue full) until this
+// object is destroyed. Open is false when the name is already served.
+class TBusyPipe {
+ public:
+  explicit TBusyPipe(std::string name);
+  ~TBusyPipe();
+  TBusyPipe(const TBusyPipe&) = delete;
+  TBusyPipe& operator=(const TBusyPipe&) = delete;
+  bool Open();
+
+ private:
+  std::string FName;
+  std::vector<intptr_t> FHandles;  // the listening end, then the connections that fill it
+};
 
 class TPipeServer {
  public:

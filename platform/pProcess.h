@@ -13,7 +13,7 @@ struct TProcessResult {
   bool TimedOut = false;  // it was killed after the time-out
   int ExitCode = -1;
   std::string Output;
-  std::string Error;      // why it could not be started
+  std::string Error;  // why it could not be started
 };
 
 // Runs program with args, extra environment variables added to this process's own, in workDir

@@ -1,0 +1,29 @@
+#pragma once
+// Private-profile (.ini) files: one value per key in named sections, read and written by path.
+//
+// Windows: the system's private-profile W functions. Linux: a reader and writer of ours with the same
+// semantics: section and key names compared without regard to ASCII case, values trimmed of blanks,
+// one pair of surrounding double quotes (or single quotes) stripped on read, a write replacing the
+// first line of the key in its section or appending it (and the section) when absent, every other line
+// kept as it was. Both backends keep the file's encoding: a file that begins with the UTF-16LE byte
+// order mark is read and written as UTF-16LE, any other as 8-bit text (ANSI on Windows, UTF-8 on
+// Linux). IniCreateUnicode makes an empty file with that mark, so every later value, whatever its
+// script, survives.
+//
+// Calls are independent (each opens, reads or rewrites and closes the file); two threads writing the
+// same file at once may lose one write, as with the system functions. Paths and text are UTF-8.
+#include <string>
+
+namespace plat {
+
+// The value of key in section; false when the file, the section or the key is missing (value empty).
+bool IniReadString(const std::string& path, const std::string& section, const std::string& key,
+                   std::string& value);
+// Writes key=value into section; false when the file could not be written.
+bool IniWriteString(const std::string& path, const std::string& section, const std::string& key,
+                    const std::string& value);
+// Creates path as an empty UTF-16LE file holding only the byte order mark, when it does not exist or is
+// empty (an existing file with content is left alone). False when it cannot be created.
+bool IniCreateUnicode(const std::string& path);
+
+}  // namespace plat
