@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "pSystem.h"
+
 namespace plat {
 
 struct TFoundEntry {
@@ -27,6 +29,11 @@ bool FindEntries(const std::string& folder, const std::string& mask, std::vector
 // Opens path for writing, creating it when missing and keeping its content (OPEN_ALWAYS), then closes
 // it. False when the file cannot be opened that way (a folder that is not writable, for one).
 bool TouchFile(const std::string& path);
+
+// The calendar parts of a date-time value (the inverse of DateTimeOf), milliseconds rounded.
+TLocalTime DateTimeParts(double dateTime);
+// The mask rules of FindEntries: "*" any run, "?" one character, ASCII case ignored.
+bool MatchesMask(const std::string& name, const std::string& mask);
 
 // The local date-time value (days since 1899-12-30, time of day as the fraction) of a UTC FILETIME;
 // false when the system cannot convert it.

@@ -6,7 +6,9 @@
 
 namespace plat {
 
-TAppendFile::~TAppendFile() { Close(); }
+TAppendFile::~TAppendFile() {
+  Close();
+}
 
 bool TAppendFile::Open(const std::string& path) {
   Close();
@@ -16,7 +18,9 @@ bool TAppendFile::Open(const std::string& path) {
   return true;
 }
 
-bool TAppendFile::IsOpen() const { return FHandle >= 0; }
+bool TAppendFile::IsOpen() const {
+  return FHandle >= 0;
+}
 
 bool TAppendFile::Write(const void* data, size_t size) {
   if (FHandle < 0) return false;

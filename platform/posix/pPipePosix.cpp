@@ -58,7 +58,9 @@ int TryConnect(const std::string& path) {
     errno = ENAMETOOLONG;
     return -1;
   }
-  int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  // Non-blocking, so that a server whose queue is full answers EAGAIN ("busy") at once instead of
+  // holding the caller until it accepts; a Unix socket connects at once or not at all.
+  int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
   if (fd < 0) return -1;
   int rc;
   do {
@@ -70,6 +72,8 @@ int TryConnect(const std::string& path) {
     errno = err;
     return -1;
   }
+  int flags = ::fcntl(fd, F_GETFL);
+  if (flags >= 0) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
   return fd;
 }
 
@@ -88,7 +92,21 @@ TPipeConn::~TPipeConn() {
 }
 
 size_t TPipeConn::Read(void* buffer, size_t size) {
+  FTimedOut = false;
   if (FAborted.load() || FHandle < 0 || size == 0) return 0;
+  if (FReadTimeoutMs > 0) {
+    pollfd p{static_cast<int>(FHandle), POLLIN, 0};
+    uint64_t deadline = TickMs() + FReadTimeoutMs;
+    for (;;) {
+      uint64_t now = TickMs();
+      int wait = now >= deadline ? 0 : static_cast<int>(deadline - now);
+      int rc = ::poll(&p, 1, wait);
+      if (rc > 0) break;
+      if (rc < 0 && errno == EINTR && !FAborted.load()) continue;
+      if (rc == 0) FTimedOut = true;
+      return 0;
+    }
+  }
   for (;;) {
     ssize_t n = ::recv(static_cast<int>(FHandle), buffer, size, 0);
     if (n > 0) return static_cast<size_t>(n);
@@ -146,7 +164,48 @@ std::unique_ptr<TPipeConn> PipeConnect(const std::string& name, uint32_t timeout
 }
 
 bool PipeExists(const std::string& name, uint32_t waitMs) {
-  return PipeConnect(name, waitMs) != nullptr;
+  std::string path = PipePath(name);
+  uint64_t deadline = TickMs() + waitMs;
+  for (;;) {
+    int fd = TryConnect(path);
+    if (fd >= 0) {
+      ::close(fd);
+      return true;
+    }
+    if (errno == EAGAIN) return true;  // there, but its queue is full: busy
+    if ((errno != ENOENT && errno != ECONNREFUSED) || TickMs() >= deadline) return false;
+    SleepMs(5);
+  }
+}
+
+// ---- busy pipe (tests) ----
+
+TBusyPipe::TBusyPipe(std::string name) : FName(std::move(name)) {}
+
+TBusyPipe::~TBusyPipe() {
+  for (intptr_t h : FHandles) ::close(static_cast<int>(h));
+  if (!FHandles.empty()) ::unlink(PipePath(FName).c_str());
+}
+
+bool TBusyPipe::Open() {
+  std::string error;
+  std::string path = PipePath(FName);
+  sockaddr_un addr;
+  if (!EnsurePrivateFolder(PipeFolder(), error) || !FillAddress(path, addr)) return false;
+  int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return false;
+  if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) != 0 || ::listen(fd, 0) != 0) {
+    ::close(fd);
+    return false;
+  }
+  FHandles.push_back(fd);
+  // Never accepted: once the queue is full every further connect is refused with EAGAIN.
+  for (int i = 0; i < 16; ++i) {
+    int c = TryConnect(path);
+    if (c < 0) return errno == EAGAIN;
+    FHandles.push_back(c);
+  }
+  return false;
 }
 
 // ---- server ----
@@ -192,8 +251,8 @@ bool TPipeServer::Open() {
       return false;
     }
     int probe = TryConnect(path);
-    if (probe >= 0) {
-      ::close(probe);
+    if (probe >= 0 || errno == EAGAIN) {  // EAGAIN: a live server whose queue is full
+      if (probe >= 0) ::close(probe);
       ::close(lockFd);
       FAlreadyRunning = true;
       SetError("pipe " + path + " is already served (already running?)", EADDRINUSE);

@@ -12,18 +12,26 @@
 
 namespace plat {
 
-char PathSeparator() { return '/'; }
+char PathSeparator() {
+  return '/';
+}
 
 std::string GetEnv(const std::string& name) {
   const char* v = std::getenv(name.c_str());
   return v ? std::string(v) : std::string();
 }
 
-bool HasEnv(const std::string& name) { return std::getenv(name.c_str()) != nullptr; }
+bool HasEnv(const std::string& name) {
+  return std::getenv(name.c_str()) != nullptr;
+}
 
-void SetEnv(const std::string& name, const std::string& value) { setenv(name.c_str(), value.c_str(), 1); }
+void SetEnv(const std::string& name, const std::string& value) {
+  setenv(name.c_str(), value.c_str(), 1);
+}
 
-void UnsetEnv(const std::string& name) { unsetenv(name.c_str()); }
+void UnsetEnv(const std::string& name) {
+  unsetenv(name.c_str());
+}
 
 static std::string FolderOf(const std::string& path) {
   size_t slash = path.rfind('/');
@@ -45,9 +53,13 @@ std::string ModuleDir() {
   return FolderOf(ProgramPath());
 }
 
-uint32_t CurrentThreadId() { return static_cast<uint32_t>(syscall(SYS_gettid)); }
+uint32_t CurrentThreadId() {
+  return static_cast<uint32_t>(syscall(SYS_gettid));
+}
 
-uint32_t CurrentProcessId() { return static_cast<uint32_t>(getpid()); }
+uint32_t CurrentProcessId() {
+  return static_cast<uint32_t>(getpid());
+}
 
 TLocalTime LocalTimeNow() {
   timeval tv{};
@@ -55,8 +67,13 @@ TLocalTime LocalTimeNow() {
   tm parts{};
   time_t secs = tv.tv_sec;
   localtime_r(&secs, &parts);
-  return {parts.tm_year + 1900, parts.tm_mon + 1, parts.tm_mday, parts.tm_hour,
-          parts.tm_min,         parts.tm_sec,     static_cast<int>(tv.tv_usec / 1000)};
+  return {parts.tm_year + 1900,
+          parts.tm_mon + 1,
+          parts.tm_mday,
+          parts.tm_hour,
+          parts.tm_min,
+          parts.tm_sec,
+          static_cast<int>(tv.tv_usec / 1000)};
 }
 
 uint64_t TickMs() {
@@ -74,5 +91,7 @@ void SleepMs(uint32_t ms) {
 }  // namespace plat
 
 namespace plat {
-std::vector<std::string> CommandLineArgs(int argc, char** argv) { return std::vector<std::string>(argv, argv + argc); }
+std::vector<std::string> CommandLineArgs(int argc, char** argv) {
+  return std::vector<std::string>(argv, argv + argc);
+}
 }  // namespace plat

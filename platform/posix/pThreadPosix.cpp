@@ -13,7 +13,9 @@ void* ThreadEntry(void* arg) {
 }
 }  // namespace
 
-TThread::~TThread() { Join(); }
+TThread::~TThread() {
+  Join();
+}
 
 bool TThread::Start(std::function<void()> body, size_t stackBytes) {
   if (FHandle) return false;

@@ -5,7 +5,9 @@
 
 namespace plat {
 
-TAppendFile::~TAppendFile() { Close(); }
+TAppendFile::~TAppendFile() {
+  Close();
+}
 
 bool TAppendFile::Open(const std::string& path) {
   Close();
@@ -17,7 +19,9 @@ bool TAppendFile::Open(const std::string& path) {
   return true;
 }
 
-bool TAppendFile::IsOpen() const { return FHandle != -1; }
+bool TAppendFile::IsOpen() const {
+  return FHandle != -1;
+}
 
 bool TAppendFile::Write(const void* data, size_t size) {
   if (FHandle == -1) return false;

@@ -21,14 +21,23 @@ bool Valid(intptr_t h) {
 }
 
 // Runs one overlapped transfer to its end. A request to abort is seen within 100 ms even when it came
-// just before the transfer was issued.
-bool FinishOverlapped(HANDLE h, OVERLAPPED& ov, BOOL started, DWORD& count,
-                      const std::atomic<bool>& aborted) {
+// just before the transfer was issued. With a time-out (above 0) the transfer is cancelled once it has
+// passed, and timedOut says so.
+bool FinishOverlapped(HANDLE h, OVERLAPPED& ov, BOOL started, DWORD& count, const std::atomic<bool>& aborted,
+                      uint32_t timeoutMs = 0, bool* timedOut = nullptr) {
   if (!started && GetLastError() != ERROR_IO_PENDING) return false;
+  ULONGLONG deadline = GetTickCount64() + timeoutMs;
+  bool expired = false;
   while (WaitForSingleObject(ov.hEvent, 100) == WAIT_TIMEOUT) {
+    if (timeoutMs > 0 && !expired && GetTickCount64() >= deadline) {
+      expired = true;
+      CancelIoEx(h, &ov);
+    }
     if (aborted.load()) CancelIoEx(h, &ov);
   }
-  return GetOverlappedResult(h, &ov, &count, TRUE) != 0;
+  bool ok = GetOverlappedResult(h, &ov, &count, TRUE) != 0;
+  if (!ok && expired && timedOut) *timedOut = true;
+  return ok;
 }
 
 std::string ErrorText(const char* what, DWORD code) {
@@ -43,8 +52,10 @@ std::string PipePath(const std::string& name) {
 
 // ---- connection ----
 
+// Both ends are overlapped: the server's so that Stop and Abort can end a wait, the client's so that a
+// read can be bounded in time.
 TPipeConn::TPipeConn(intptr_t handle, bool serverSide) : FHandle(handle), FServerSide(serverSide) {
-  if (FServerSide) FEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  FEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
 }
 
 TPipeConn::~TPipeConn() {
@@ -53,19 +64,15 @@ TPipeConn::~TPipeConn() {
 }
 
 size_t TPipeConn::Read(void* buffer, size_t size) {
-  if (FAborted.load() || !Valid(FHandle) || size == 0) return 0;
+  FTimedOut = false;
+  if (FAborted.load() || !Valid(FHandle) || size == 0 || !FEvent) return 0;
   DWORD want = size > 0x40000000u ? 0x40000000u : static_cast<DWORD>(size);
   DWORD got = 0;
-  if (!FServerSide) {
-    if (!ReadFile(H(FHandle), buffer, want, &got, nullptr)) return 0;
-    return got;
-  }
-  if (!FEvent) return 0;
   OVERLAPPED ov{};
   ov.hEvent = FEvent;
   ResetEvent(FEvent);
   BOOL started = ReadFile(H(FHandle), buffer, want, nullptr, &ov);
-  if (!FinishOverlapped(H(FHandle), ov, started, got, FAborted)) return 0;
+  if (!FinishOverlapped(H(FHandle), ov, started, got, FAborted, FReadTimeoutMs, &FTimedOut)) return 0;
   return got;
 }
 
@@ -75,16 +82,12 @@ bool TPipeConn::Write(const void* data, size_t size) {
     if (FAborted.load() || !Valid(FHandle)) return false;
     DWORD chunk = size > 0x40000000u ? 0x40000000u : static_cast<DWORD>(size);
     DWORD done = 0;
-    if (!FServerSide) {
-      if (!WriteFile(H(FHandle), p, chunk, &done, nullptr)) return false;
-    } else {
-      if (!FEvent) return false;
-      OVERLAPPED ov{};
-      ov.hEvent = FEvent;
-      ResetEvent(FEvent);
-      BOOL started = WriteFile(H(FHandle), p, chunk, nullptr, &ov);
-      if (!FinishOverlapped(H(FHandle), ov, started, done, FAborted)) return false;
-    }
+    if (!FEvent) return false;
+    OVERLAPPED ov{};
+    ov.hEvent = FEvent;
+    ResetEvent(FEvent);
+    BOOL started = WriteFile(H(FHandle), p, chunk, nullptr, &ov);
+    if (!FinishOverlapped(H(FHandle), ov, started, done, FAborted)) return false;
     if (done == 0) return false;
     p += done;
     size -= done;
@@ -118,7 +121,8 @@ std::unique_ptr<TPipeConn> PipeConnect(const std::string& name, uint32_t timeout
   std::wstring path = ToWide(PipePath(name));
   uint64_t deadline = clock.NowMs() + timeoutMs;
   for (;;) {
-    HANDLE h = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    HANDLE h = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                           FILE_FLAG_OVERLAPPED, nullptr);
     if (h != INVALID_HANDLE_VALUE) {
       DWORD mode = PIPE_READMODE_BYTE;
       SetNamedPipeHandleState(h, &mode, nullptr, nullptr);
@@ -142,6 +146,29 @@ bool PipeExists(const std::string& name, uint32_t waitMs) {
   std::wstring path = ToWide(PipePath(name));
   if (WaitNamedPipeW(path.c_str(), waitMs)) return true;
   return GetLastError() == ERROR_SEM_TIMEOUT;  // there, but every instance is busy
+}
+
+// ---- busy pipe (tests) ----
+
+TBusyPipe::TBusyPipe(std::string name) : FName(std::move(name)) {}
+
+TBusyPipe::~TBusyPipe() {
+  for (auto it = FHandles.rbegin(); it != FHandles.rend(); ++it) CloseHandle(H(*it));
+}
+
+bool TBusyPipe::Open() {
+  std::wstring path = ToWide(PipePath(FName));
+  // One instance at most, taken by a client of our own: every other client finds the pipe busy.
+  HANDLE server = CreateNamedPipeW(path.c_str(), PIPE_ACCESS_DUPLEX | FILE_FLAG_FIRST_PIPE_INSTANCE,
+                                   PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT, 1, kPipeBuffer,
+                                   kPipeBuffer, 0, nullptr);
+  if (server == INVALID_HANDLE_VALUE) return false;
+  FHandles.push_back(I(server));
+  HANDLE client =
+      CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  if (client == INVALID_HANDLE_VALUE) return false;
+  FHandles.push_back(I(client));
+  return true;
 }
 
 // ---- server ----

@@ -16,8 +16,10 @@ std::wstring QuoteArg(const std::wstring& arg) {
       ++backslashes;
       continue;
     }
-    if (c == L'"') out.append(backslashes * 2 + 1, L'\\');
-    else out.append(backslashes, L'\\');
+    if (c == L'"')
+      out.append(backslashes * 2 + 1, L'\\');
+    else
+      out.append(backslashes, L'\\');
     backslashes = 0;
     out.push_back(c);
   }
@@ -69,8 +71,8 @@ TProcessResult RunProcess(const std::string& program, const std::vector<std::str
   si.hStdOutput = writeEnd;
   si.hStdError = writeEnd;
   PROCESS_INFORMATION pi{};
-  BOOL ok = CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, TRUE, CREATE_UNICODE_ENVIRONMENT, env.data(),
-                           dir.empty() ? nullptr : dir.c_str(), &si, &pi);
+  BOOL ok = CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, TRUE, CREATE_UNICODE_ENVIRONMENT,
+                           env.data(), dir.empty() ? nullptr : dir.c_str(), &si, &pi);
   CloseHandle(writeEnd);
   if (!ok) {
     result.Error = "cannot run " + program;

@@ -5,7 +5,9 @@
 
 namespace plat {
 
-char PathSeparator() { return '\\'; }
+char PathSeparator() {
+  return '\\';
+}
 
 std::string GetEnv(const std::string& name) {
   std::wstring wname = ToWide(name);
@@ -28,7 +30,9 @@ void SetEnv(const std::string& name, const std::string& value) {
   SetEnvironmentVariableW(ToWide(name).c_str(), ToWide(value).c_str());
 }
 
-void UnsetEnv(const std::string& name) { SetEnvironmentVariableW(ToWide(name).c_str(), nullptr); }
+void UnsetEnv(const std::string& name) {
+  SetEnvironmentVariableW(ToWide(name).c_str(), nullptr);
+}
 
 static std::string FolderOf(const std::wstring& path) {
   size_t sep = path.find_last_of(L"\\/");
@@ -48,19 +52,26 @@ static std::wstring ModuleFileName(HMODULE module) {
   }
 }
 
-std::string ProgramPath() { return FromWide(ModuleFileName(nullptr)); }
+std::string ProgramPath() {
+  return FromWide(ModuleFileName(nullptr));
+}
 
 std::string ModuleDir() {
   HMODULE module = nullptr;
-  if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                          reinterpret_cast<LPCWSTR>(&ModuleDir), &module))
+  if (!GetModuleHandleExW(
+          GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+          reinterpret_cast<LPCWSTR>(&ModuleDir), &module))
     module = nullptr;
   return FolderOf(ModuleFileName(module));
 }
 
-uint32_t CurrentThreadId() { return GetCurrentThreadId(); }
+uint32_t CurrentThreadId() {
+  return GetCurrentThreadId();
+}
 
-uint32_t CurrentProcessId() { return GetCurrentProcessId(); }
+uint32_t CurrentProcessId() {
+  return GetCurrentProcessId();
+}
 
 TLocalTime LocalTimeNow() {
   SYSTEMTIME st;
@@ -68,9 +79,13 @@ TLocalTime LocalTimeNow() {
   return {st.wYear, st.wMonth, st.wDay, st.wHour, st.wMinute, st.wSecond, st.wMilliseconds};
 }
 
-uint64_t TickMs() { return GetTickCount64(); }
+uint64_t TickMs() {
+  return GetTickCount64();
+}
 
-void SleepMs(uint32_t ms) { Sleep(ms); }
+void SleepMs(uint32_t ms) {
+  Sleep(ms);
+}
 
 }  // namespace plat
 

@@ -14,7 +14,9 @@ unsigned __stdcall ThreadEntry(void* arg) {
 }
 }  // namespace
 
-TThread::~TThread() { Join(); }
+TThread::~TThread() {
+  Join();
+}
 
 bool TThread::Start(std::function<void()> body, size_t stackBytes) {
   if (FHandle) return false;

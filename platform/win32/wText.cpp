@@ -17,10 +17,13 @@ std::string FromWide(const std::wstring& wide) {
   int n = WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0, nullptr,
                               nullptr);
   std::string out(static_cast<size_t>(n), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), out.data(), n, nullptr, nullptr);
+  WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), out.data(), n, nullptr,
+                      nullptr);
   return out;
 }
 
-std::string FromWide(const wchar_t* wide) { return wide ? FromWide(std::wstring(wide)) : std::string(); }
+std::string FromWide(const wchar_t* wide) {
+  return wide ? FromWide(std::wstring(wide)) : std::string();
+}
 
 }  // namespace plat
