@@ -356,13 +356,20 @@ TEST_F(LoadedPlugin, ACancelledDialogChangesNothing) {
 }
 
 TEST_F(LoadedPlugin, AnEditThatCannotBeSavedIsSaidSoAndNotReportedDone) {
-  // A folder where the settings file would be: found, read as empty, never writable.
+  // Folders where the settings file would be, beside the library and under APPDATA: the path is
+  // kept, reads give the defaults, and no write can succeed.
+  const std::string appDataBefore = plat::GetEnv("APPDATA");
+  plat::SetEnv("APPDATA", Dir.Path());
+  const std::string fallback = Dir.File("wfx_talvoran") + plat::PathSeparator() + "wfx_talvoran.ini";
   ASSERT_TRUE(plat::MakeDirectory(Ini()));
+  ASSERT_TRUE(plat::MakeDirectory(Dir.File("wfx_talvoran")));
+  ASSERT_TRUE(plat::MakeDirectory(fallback));
   Init();
+  plat::SetEnv("APPDATA", appDataBefore);
   Host.Answer("145");
   EXPECT_EQ(Open("\\Config\\Frequency Start = 144 MHz"), kExecOk);
   ASSERT_EQ(Host.Messages.size(), 1u);
-  EXPECT_EQ(Host.Messages[0].Text, "Could not save the settings to " + Ini() + ".");
+  EXPECT_EQ(Host.Messages[0].Text, "Could not save the settings to " + fallback + ".");
   EXPECT_EQ(Host.Messages[0].Style, Style(kError));
   const std::vector<std::string> names = Host.List("\\Config").Names();
   EXPECT_NE(std::find(names.begin(), names.end(), "Frequency Start = 144 MHz"), names.end());
