@@ -8,4 +8,10 @@ set(CMAKE_FIND_ROOT_PATH /usr/x86_64-w64-mingw32)
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_CROSSCOMPILING_EMULATOR wine)
+# Windows test programs of the 64-bit build run under Wine's 64-bit loader: the `wine` wrapper starts
+# the 32-bit loader first, and some kernels refuse 32-bit programs.
+find_program(TALV_WINE64 NAMES wine64 PATHS /usr/lib/wine /usr/lib64/wine)
+if(NOT TALV_WINE64)
+  set(TALV_WINE64 /usr/lib/wine/wine64)
+endif()
+set(CMAKE_CROSSCOMPILING_EMULATOR ${TALV_WINE64})

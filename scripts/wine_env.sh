@@ -1,24 +1,59 @@
 # Sourced by the test scripts: fresh Wine prefixes (64-bit and 32-bit) in a temporary folder, a HOME
 # whose default ALSA device is a null sink (so Wine's waveOut opens and plays without a sound card),
-# and WINEDEBUG=-all. Sets WINE_OK=1 when Wine is there; call wine_prefix 64|32 to select a prefix.
+# and WINEDEBUG=-all. Sets WINE_OK=1 when Wine's 64-bit loader is there, and WINE32_OK=1 when this
+# machine can also run 32-bit programs; call wine_prefix 64|32 to select a prefix and wine_run 64|32
+# PROGRAM... to start a Windows program with the loader of its bitness.
+#
+# 64-bit programs always start through the 64-bit loader: the `wine` wrapper starts the 32-bit loader
+# first, and some kernels refuse 32-bit programs (ia32 emulation off). TALV_NO_32BIT=1 takes the path
+# of such a machine on one that could run them.
 WINE_OK=0
-if command -v wine >/dev/null 2>&1; then
+WINE32_OK=0
+WINE32_WHY=""
+WINE64_LOADER=$(command -v wine64 2>/dev/null || true)
+[ -n "$WINE64_LOADER" ] || { [ -x /usr/lib/wine/wine64 ] && WINE64_LOADER=/usr/lib/wine/wine64; }
+WINE32_LOADER=""
+[ -x /usr/lib/wine/wine ] && WINE32_LOADER=/usr/lib/wine/wine
+
+if [ -n "$WINE64_LOADER" ]; then
   WINE_OK=1
+  if [ "${TALV_NO_32BIT:-}" = 1 ]; then
+    WINE32_WHY="TALV_NO_32BIT=1 asks to take the path of a machine without 32-bit programs"
+  elif [ -z "$WINE32_LOADER" ]; then
+    WINE32_WHY="Wine's 32-bit loader (wine32:i386) is not installed"
+  elif ! "$WINE32_LOADER" --version >/dev/null 2>&1; then
+    WINE32_WHY="this kernel refuses 32-bit programs (ia32 emulation is off)"
+  else
+    WINE32_OK=1
+  fi
   wine_root=$(mktemp -d /tmp/talv-wine.XXXXXX)
   mkdir -p "$wine_root/home"
   printf 'pcm.!default { type null }\nctl.!default { type hw card 0 }\n' > "$wine_root/home/.asoundrc"
   export HOME="$wine_root/home" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-  WINEPREFIX="$wine_root/w64" WINEARCH=win64 wineboot -i >/dev/null 2>&1 &
+  WINEPREFIX="$wine_root/w64" WINEARCH=win64 "$WINE64_LOADER" wineboot.exe -i >/dev/null 2>&1 </dev/null &
   wine_boot64=$!
-  WINEPREFIX="$wine_root/w32" WINEARCH=win32 wineboot -i >/dev/null 2>&1 &
-  wine_boot32=$!
+  if [ "$WINE32_OK" = 1 ]; then
+    WINEPREFIX="$wine_root/w32" WINEARCH=win32 "$WINE32_LOADER" wineboot.exe -i >/dev/null 2>&1 </dev/null &
+    wine_boot32=$!
+  fi
   wine_cleanup() {
     WINEPREFIX="$wine_root/w64" wineserver -k >/dev/null 2>&1 || true
-    WINEPREFIX="$wine_root/w32" wineserver -k >/dev/null 2>&1 || true
+    [ "$WINE32_OK" = 1 ] && { WINEPREFIX="$wine_root/w32" wineserver -k >/dev/null 2>&1 || true; }
     rm -rf "$wine_root"
   }
   trap wine_cleanup EXIT
 fi
+
+# wine_loader 64|32: the loader that starts programs of that bitness.
+wine_loader() {
+  if [ "$1" = 64 ]; then echo "$WINE64_LOADER"; else echo "$WINE32_LOADER"; fi
+}
+
+# wine_run 64|32 PROGRAM [ARGS...]: starts a Windows program with the loader of its bitness.
+wine_run() {
+  local bits=$1; shift
+  "$(wine_loader "$bits")" "$@"
+}
 
 wine_prefix() {
   if [ "$1" = 64 ]; then wait "$wine_boot64" 2>/dev/null || true; export WINEPREFIX="$wine_root/w64" WINEARCH=win64
@@ -28,11 +63,11 @@ wine_prefix() {
   # and stall it.
   wineserver -w >/dev/null 2>&1 || true
   /usr/lib/wine/wineserver64 -p >/dev/null 2>&1 </dev/null || wineserver -p >/dev/null 2>&1 </dev/null || true
-  wine cmd /c exit >/dev/null 2>&1 </dev/null || true
+  wine_run "$1" cmd.exe /c exit >/dev/null 2>&1 </dev/null || true
 }
 
 # A fresh prefix registers its sound device on first use; two test programs doing that at the same
 # moment can register two and one of them then fails to open it. Open it once before the parallel run.
-wine_warm_audio() {
-  [ -f "$1" ] && wine "$1" --gtest_filter='WaveOut.SixBuffers*' >/dev/null 2>&1 </dev/null || true
+wine_warm_audio() {  # wine_warm_audio 64|32 PROGRAM
+  [ -f "$2" ] && wine_run "$1" "$2" --gtest_filter='WaveOut.SixBuffers*' >/dev/null 2>&1 </dev/null || true
 }
