@@ -42,9 +42,10 @@ function(talv_test name folder lib)
     # that one test's device cannot stand in another's way.
     list(APPEND props RESOURCE_LOCK wave_device)
   endif()
-  if(folder STREQUAL "service")
+  if(folder STREQUAL "service" OR folder STREQUAL "host")
     # Some service tests run the engine program itself, which serves the one shipped pipe name: the
-    # service tests take turns so that two engines never meet on it.
+    # service tests take turns so that two engines never meet on it; so do the tests of the loaded
+    # plug-in, which talks to an engine on that name.
     list(APPEND props RESOURCE_LOCK engine_pipe)
   endif()
   gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120 PROPERTIES ${props})
