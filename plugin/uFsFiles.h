@@ -10,6 +10,9 @@
 #include <cstdint>
 #include <string>
 
+#include "uTalvConfig.h"
+#include "uVfs.h"
+
 // FsGetFile: kFsFile* result.
 int PluginGetFile(const std::string& remoteName, const std::string& localName, int copyFlags);
 // FsDeleteFile and FsRemoveDir.
@@ -24,3 +27,14 @@ uintptr_t PluginListLoad(uintptr_t parentWin, const std::string& fileToLoad, int
 void PluginListClose(uintptr_t listWin);
 // ListGetPreviewBitmap: a thumbnail of a (real) file, or 0.
 uintptr_t PluginListPreviewBitmap(const std::string& fileToLoad, int width, int height);
+
+// The steps behind them.
+// Copies with the host's progress reports (each copy its own names) and cancel: kFsFile* result.
+int CopyWithProgress(const std::string& source, const std::string& target, bool overwrite);
+// The ticket of a live ticket entry: its mode, the channel's frequency and span (or the scan range),
+// the modulation and a title.
+std::string BuildTicketText(const TTalvConfig& cfg, const TVfsPath& path);
+// A ticket file's text: empty when it cannot be read, is empty or is larger than kMaxTicketFileBytes;
+// a leading UTF-8 byte order mark is dropped.
+constexpr int64_t kMaxTicketFileBytes = 65536;
+std::string ReadWholeFile(const std::string& path);

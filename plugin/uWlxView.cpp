@@ -16,7 +16,8 @@ class TMetricsMeasure : public ITextMeasure {
 };
 
 TEngineClientSetup Bounded(TEngineClientSetup setup) {
-  if (setup.ReplyTimeoutMs == 0 || setup.ReplyTimeoutMs > kViewReplyTimeoutMs) setup.ReplyTimeoutMs = kViewReplyTimeoutMs;
+  if (setup.ReplyTimeoutMs == 0 || setup.ReplyTimeoutMs > kViewReplyTimeoutMs)
+    setup.ReplyTimeoutMs = kViewReplyTimeoutMs;
   return setup;
 }
 
@@ -69,8 +70,8 @@ void TViewWnd::StartLiveAudio() {
     ok = FLiveClient.StartLiveMulti(FSettings, error);
   } else if (Kind() == lkAudio && FTicket.CenterHz >= 1) {
     asked = true;
-    ok = FLiveClient.StartLive(FSettings, FTicket.CenterHz, ParseModulation(FTicket.Modulation, FSettings.Modulation),
-                               error);
+    ok = FLiveClient.StartLive(FSettings, FTicket.CenterHz,
+                               ParseModulation(FTicket.Modulation, FSettings.Modulation), error);
   }
   if (!asked) return;
   if (ok) {
@@ -258,7 +259,8 @@ plat::TWindowHandle OpenLiveViewWith(plat::TWindowHandle parent, const TViewTick
   return window;
 }
 
-plat::TWindowHandle OpenLiveView(plat::TWindowHandle parent, const TViewTicket& ticket, const TTalvConfig& settings) {
+plat::TWindowHandle OpenLiveView(plat::TWindowHandle parent, const TViewTicket& ticket,
+                                 const TTalvConfig& settings) {
   return OpenLiveViewWith(parent, ticket, settings, DefaultLiveViewOptions());
 }
 

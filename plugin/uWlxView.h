@@ -118,7 +118,8 @@ class TViewWnd : public plat::IViewWindowOwner {
 };
 
 // Opens a live view window for the ticket as a child of parent; 0 when the window cannot be made.
-plat::TWindowHandle OpenLiveView(plat::TWindowHandle parent, const TViewTicket& ticket, const TTalvConfig& settings);
+plat::TWindowHandle OpenLiveView(plat::TWindowHandle parent, const TViewTicket& ticket,
+                                 const TTalvConfig& settings);
 plat::TWindowHandle OpenLiveViewWith(plat::TWindowHandle parent, const TViewTicket& ticket,
                                      const TTalvConfig& settings, const TLiveViewOptions& options);
 // Closes a live view window opened here; any other window is left alone.

@@ -43,7 +43,9 @@ class TFixedMetrics : public IViewTextMetrics {
 
 }  // namespace
 
-TViewWindow::~TViewWindow() { Destroy(); }
+TViewWindow::~TViewWindow() {
+  Destroy();
+}
 
 bool TViewWindow::Create(TWindowHandle parent, IViewWindowOwner* owner) {
   Destroy();
@@ -89,11 +91,15 @@ int OpenViewWindows() {
   return static_cast<int>(Table().size());
 }
 
-bool LiveViewClassRegistered() { return OpenViewWindows() > 0; }
+bool LiveViewClassRegistered() {
+  return OpenViewWindows() > 0;
+}
 
 void ReleaseLiveViewClass() {}
 
-int32_t WindowDpi(TWindowHandle) { return 96; }
+int32_t WindowDpi(TWindowHandle) {
+  return 96;
+}
 
 bool PaintViewNow(TWindowHandle window, int32_t width, int32_t height, std::vector<uint32_t>& pixels,
                   std::vector<TViewText>& texts) {

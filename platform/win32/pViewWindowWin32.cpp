@@ -43,8 +43,12 @@ HINSTANCE ModuleInstance() {
   return module;
 }
 
-TViewWindow* WindowOf(HWND hwnd) { return reinterpret_cast<TViewWindow*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA)); }
-TBackend* BackendOf(TViewWindow* w) { return static_cast<TBackend*>(TViewWindowAccess::Backend(*w)); }
+TViewWindow* WindowOf(HWND hwnd) {
+  return reinterpret_cast<TViewWindow*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+}
+TBackend* BackendOf(TViewWindow* w) {
+  return static_cast<TBackend*>(TViewWindowAccess::Backend(*w));
+}
 
 void FreeBackBuffer(TBackend& b) {
   if (b.MemDC) {
@@ -96,8 +100,9 @@ void MakeViewFont(TBackend& b, int32_t dpi) {
   if (b.Font && b.FontDpi == dpi) return;
   if (b.Font) DeleteObject(b.Font);
   b.FontDpi = dpi;
-  b.Font = CreateFontW(-MulDiv(11, dpi, 96), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
-                       OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, ANTIALIASED_QUALITY, DEFAULT_PITCH, L"Segoe UI");
+  b.Font =
+      CreateFontW(-MulDiv(11, dpi, 96), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
+                  OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, ANTIALIASED_QUALITY, DEFAULT_PITCH, L"Segoe UI");
 }
 
 class TDcMetrics : public IViewTextMetrics {
@@ -121,8 +126,8 @@ class TDcMetrics : public IViewTextMetrics {
 POINT CursorInView(HWND hwnd) {
   POINT p;
   RECT rc;
-  if (GetCursorPos(&p) && WindowFromPoint(p) == hwnd && ScreenToClient(hwnd, &p) && GetClientRect(hwnd, &rc) &&
-      p.x >= rc.left && p.x < rc.right && p.y >= rc.top && p.y < rc.bottom)
+  if (GetCursorPos(&p) && WindowFromPoint(p) == hwnd && ScreenToClient(hwnd, &p) &&
+      GetClientRect(hwnd, &rc) && p.x >= rc.left && p.x < rc.right && p.y >= rc.top && p.y < rc.bottom)
     return p;
   return POINT{-1, -1};
 }
@@ -137,8 +142,10 @@ void PaintWindow(HWND hwnd, HDC dc, TViewWindow& w, TBackend& b) {
   std::vector<uint32_t> direct;  // no back buffer: paint here and copy straight to the window
   const bool buffered = EnsureBackBuffer(b, dc, width, height);
   HDC target = buffered ? b.MemDC : dc;
-  if (buffered) GdiFlush();
-  else direct.assign(static_cast<size_t>(width) * static_cast<size_t>(height), 0);
+  if (buffered)
+    GdiFlush();
+  else
+    direct.assign(static_cast<size_t>(width) * static_cast<size_t>(height), 0);
   HGDIOBJ oldFont = b.Font ? SelectObject(target, b.Font) : nullptr;
   TDcMetrics metrics(target);
   const POINT cursor = CursorInView(hwnd);
@@ -237,7 +244,9 @@ bool RegisterLiveViewClass() {
 
 }  // namespace
 
-TViewWindow::~TViewWindow() { Destroy(); }
+TViewWindow::~TViewWindow() {
+  Destroy();
+}
 
 bool TViewWindow::Create(TWindowHandle parent, IViewWindowOwner* owner) {
   Destroy();
