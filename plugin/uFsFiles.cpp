@@ -143,8 +143,11 @@ int PluginPreviewBitmap(const std::string& remoteName, int width, int height, ui
 
 uintptr_t PluginListPreviewBitmap(const std::string& fileToLoad, int width, int height) {
   if (fileToLoad.empty()) return 0;
-  TTalvConfig cfg;  // a private record: the library's is not touched on the thumbnail thread
-  LoadConfigFromIni(cfg, LocateIniFile());
+  // A private record from the library's settings file: the library's record is not touched here.
+  TTalvConfig cfg;
+  std::string ini = PluginState().IniPath();
+  if (ini.empty()) ini = LocateIniFile();
+  LoadConfigFromIni(cfg, ini);
   if (!cfg.ThumbAllWav && !IsOwnRecording(fileToLoad)) return 0;
   return reinterpret_cast<uintptr_t>(MakeWavThumbnail(fileToLoad, width, height));
 }
