@@ -3,7 +3,8 @@
 // The progress routine is called with the total size and the bytes copied so far (first with 0, then
 // as the copy goes on); answering true cancels the copy, which then leaves no target file behind.
 // Each copy carries its own routine, so copies on several threads never mix their reports.
-// Paths are UTF-8. Windows: CopyFileExW; Linux: a read/write loop in 1 MiB chunks.
+// Paths are UTF-8. A read/write loop in 1 MiB chunks on every system; a target folder that is missing
+// counts as not found, as the system's own copy reports it.
 #include <cstdint>
 #include <functional>
 #include <string>

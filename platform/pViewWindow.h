@@ -97,8 +97,8 @@ void ReleaseLiveViewClass();
 // else 96.
 int32_t WindowDpi(TWindowHandle window);
 
-// Test aids. Paints the window now into pixels (client size on Windows; width x height on the
-// stand-in) and returns the owner's texts; false when it is no live view window.
+// Test aids. Sizes the window to width x height and paints it now, as a WM_PAINT would, into pixels
+// (visible or not), and returns the owner's texts; false when it is no live view window.
 bool PaintViewNow(TWindowHandle window, int32_t width, int32_t height, std::vector<uint32_t>& pixels,
                   std::vector<TViewText>& texts);
 // Repaint posts the window has received (the stand-in counts them; Windows counts those dispatched).

@@ -29,6 +29,8 @@ TBitmapHandle MakeBitmap(const uint32_t* pixels, int32_t width, int32_t height) 
   return bmp;
 }
 
+// Bitmaps of MakeBitmap are top-down, so the bits are the rows in order (not every system reports
+// the sign of the height back).
 bool ReadBitmap(TBitmapHandle bitmap, int32_t& width, int32_t& height, std::vector<uint32_t>& pixels) {
   if (!bitmap) return false;
   DIBSECTION ds = {};
@@ -39,11 +41,6 @@ bool ReadBitmap(TBitmapHandle bitmap, int32_t& width, int32_t& height, std::vect
   GdiFlush();
   const uint32_t* src = static_cast<const uint32_t*>(ds.dsBm.bmBits);
   pixels.assign(src, src + static_cast<size_t>(width) * static_cast<size_t>(height));
-  if (ds.dsBmih.biHeight > 0)  // bottom-up: turn the rows round
-    for (int32_t y = 0; y < height / 2; ++y)
-      std::swap_ranges(pixels.begin() + static_cast<ptrdiff_t>(y) * width,
-                       pixels.begin() + static_cast<ptrdiff_t>(y + 1) * width,
-                       pixels.begin() + static_cast<ptrdiff_t>(height - 1 - y) * width);
   return true;
 }
 

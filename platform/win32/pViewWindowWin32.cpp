@@ -334,9 +334,8 @@ bool PaintViewNow(TWindowHandle window, int32_t width, int32_t height, std::vect
   TViewWindow* w = WindowOf(hwnd);
   if (!w || !BackendOf(w)) return false;
   MoveWindow(hwnd, 0, 0, width, height, FALSE);
-  RedrawWindow(hwnd, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
-  // What the window shows, read back from its own device context.
-  HDC dc = GetDC(hwnd);
+  // One paint as WM_PAINT does it, into a picture of our own, so that it works for hidden windows too.
+  HDC screen = GetDC(nullptr);
   BITMAPINFO bi = {};
   bi.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
   bi.bmiHeader.biWidth = width;
@@ -345,20 +344,21 @@ bool PaintViewNow(TWindowHandle window, int32_t width, int32_t height, std::vect
   bi.bmiHeader.biBitCount = 32;
   bi.bmiHeader.biCompression = BI_RGB;
   void* bits = nullptr;
-  HBITMAP dib = CreateDIBSection(dc, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
-  HDC mem = CreateCompatibleDC(dc);
+  HBITMAP dib = CreateDIBSection(screen, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
+  HDC mem = CreateCompatibleDC(screen);
   bool ok = false;
   if (dib && mem && bits) {
     HGDIOBJ old = SelectObject(mem, dib);
-    ok = BitBlt(mem, 0, 0, width, height, dc, 0, 0, SRCCOPY) != 0;
+    PaintWindow(hwnd, mem, *w, *BackendOf(w));
     GdiFlush();
     const uint32_t* p = static_cast<const uint32_t*>(bits);
     pixels.assign(p, p + static_cast<size_t>(width) * static_cast<size_t>(height));
     SelectObject(mem, old);
+    ok = true;
   }
   if (mem) DeleteDC(mem);
   if (dib) DeleteObject(dib);
-  ReleaseDC(hwnd, dc);
+  if (screen) ReleaseDC(nullptr, screen);
   texts = BackendOf(w)->LastTexts;
   return ok;
 }
