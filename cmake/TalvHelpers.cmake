@@ -42,6 +42,11 @@ function(talv_test name folder lib)
     # that one test's device cannot stand in another's way.
     list(APPEND props RESOURCE_LOCK wave_device)
   endif()
+  if(WIN32 AND folder STREQUAL "plugin")
+    # The plug-in tests own hidden host main windows (class "TTOTAL_CMD"), which every process on the
+    # desktop can find: they take turns, so that one test's refresh never lands in another's window.
+    list(APPEND props RESOURCE_LOCK host_window)
+  endif()
   if(folder STREQUAL "service" OR folder STREQUAL "host")
     # Some service tests run the engine program itself, which serves the one shipped pipe name: the
     # service tests take turns so that two engines never meet on it; so do the tests of the loaded
