@@ -28,6 +28,19 @@ constexpr bool Is64BitBuild() {
   return sizeof(void*) == 8;
 }
 
+// How this process was started, as the started program sees it (the tests' stub engine reports it).
+struct TStartState {
+  bool Hidden = false;            // Windows: STARTF_USESHOWWINDOW with SW_HIDE; Linux: no terminal on stdio
+  bool HasConsoleWindow = false;  // Windows: a console window exists; Linux: a terminal is on stdio
+  bool OwnSession = false;        // Linux: it leads a session of its own; Windows: always true
+};
+TStartState ThisProcessStartState();
+// The current working folder (UTF-8, no trailing separator unless a root).
+std::string CurrentFolder();
+// The command line as the system holds it: Windows the raw text (quotes included); Linux the
+// arguments joined by blanks.
+std::string RawCommandLine();
+
 // A mutex that every thread of every process of this user sees under the same name.
 class TProcessMutex {
  public:

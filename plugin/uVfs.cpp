@@ -108,7 +108,18 @@ uint8_t SpectrumEntryFromName(std::string_view entryName) {
   return 0;
 }
 
+namespace {
+void ParseInto(std::string_view path, TVfsPath& p);
+}  // namespace
+
 void ParseVfsPath(std::string_view path, TVfsPath& p) {
+  ParseInto(path, p);
+  if (p.Kind == vkInvalid) p = TVfsPath{};  // an invalid path carries no fields
+}
+
+namespace {
+
+void ParseInto(std::string_view path, TVfsPath& p) {
   p = TVfsPath{};
   std::string first, rest;
   if (!SplitFirstComponent(path, first, rest)) {
@@ -184,6 +195,8 @@ void ParseVfsPath(std::string_view path, TVfsPath& p) {
     }
   }
 }
+
+}  // namespace
 
 TVfsPath ParseVfsPath(std::string_view path) {
   TVfsPath p;

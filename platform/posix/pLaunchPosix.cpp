@@ -1,6 +1,7 @@
 // Detached start and the user-wide mutex on Linux.
 #include <errno.h>
 #include <fcntl.h>
+#include <stdio.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -133,6 +134,38 @@ void TProcessMutex::Unlock() {
   ::flock(FImpl->Fd, LOCK_UN);
   ::close(FImpl->Fd);
   FImpl->Fd = -1;
+}
+
+}  // namespace plat
+
+namespace plat {
+
+TStartState ThisProcessStartState() {
+  TStartState s;
+  bool tty = ::isatty(0) || ::isatty(1) || ::isatty(2);
+  s.Hidden = !tty;
+  s.HasConsoleWindow = tty;
+  s.OwnSession = ::getsid(0) == ::getpid();
+  return s;
+}
+
+std::string CurrentFolder() {
+  char buf[4096];
+  return ::getcwd(buf, sizeof(buf)) ? std::string(buf) : std::string();
+}
+
+std::string RawCommandLine() {
+  std::string bytes;
+  FILE* f = ::fopen("/proc/self/cmdline", "rb");
+  if (!f) return bytes;
+  char buf[4096];
+  size_t n;
+  while ((n = ::fread(buf, 1, sizeof(buf), f)) > 0) bytes.append(buf, n);
+  ::fclose(f);
+  while (!bytes.empty() && bytes.back() == '\0') bytes.pop_back();
+  for (char& c : bytes)
+    if (c == '\0') c = ' ';
+  return bytes;
 }
 
 }  // namespace plat

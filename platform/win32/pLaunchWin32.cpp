@@ -89,3 +89,31 @@ void TProcessMutex::Unlock() {
 }
 
 }  // namespace plat
+
+namespace plat {
+
+TStartState ThisProcessStartState() {
+  TStartState s;
+  STARTUPINFOW si{};
+  si.cb = sizeof(si);
+  GetStartupInfoW(&si);
+  s.Hidden = (si.dwFlags & STARTF_USESHOWWINDOW) != 0 && si.wShowWindow == SW_HIDE;
+  s.HasConsoleWindow = GetConsoleWindow() != nullptr;
+  s.OwnSession = true;
+  return s;
+}
+
+std::string CurrentFolder() {
+  DWORD n = GetCurrentDirectoryW(0, nullptr);
+  if (n == 0) return {};
+  std::wstring buf(n, L'\0');
+  n = GetCurrentDirectoryW(n, buf.data());
+  buf.resize(n);
+  return FromWide(buf);
+}
+
+std::string RawCommandLine() {
+  return FromWide(GetCommandLineW());
+}
+
+}  // namespace plat
