@@ -187,6 +187,12 @@ bool TTestHost::Load(const std::string& folder, std::string& error) {
     error = "cannot write " + FPluginPath;
     return false;
   }
+  return LoadInPlace(FPluginPath, error);
+}
+
+bool TTestHost::LoadInPlace(const std::string& pluginPath, std::string& error) {
+  Unload();
+  FPluginPath = pluginPath;
   FLib = plat::LoadDynLib(FPluginPath);
   if (FLib == nullptr) {
     error = "cannot load " + FPluginPath;
