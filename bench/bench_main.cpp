@@ -1,5 +1,6 @@
 // Entry of talv_bench: runs every registered benchmark with Google Benchmark's console output, then
-// prints one table of the works measured both as "[ours]" and against a peer, with ours / peer.
+// prints one table of the works measured both as "[ours]" and against a peer, with ours / peer, and one
+// of the works that carry a goal (counter goal_us) beside that goal.
 // Times are the median of the repetitions when repetitions are asked for, else the single run.
 #include <benchmark/benchmark.h>
 
@@ -29,6 +30,20 @@ class TRatioReporter : public benchmark::ConsoleReporter {
       t.Seconds = r.GetAdjustedRealTime() / benchmark::GetTimeUnitMultiplier(r.time_unit);
       t.FromMedian = median;
       if (Order.empty() || Order.back() != name) Order.push_back(name);
+      auto goal = r.counters.find("goal_us");
+      if (goal != r.counters.end()) Goals[name] = goal->second.value;
+    }
+  }
+
+  // Works without a peer that carry a goal (counter goal_us): ours beside the goal.
+  void PrintGoals() const {
+    if (Goals.empty()) return;
+    std::printf("\n%-44s %12s %12s %8s\n", "work (against its goal)", "ours us", "goal us", "met");
+    for (const std::string& name : Order) {
+      auto goal = Goals.find(name);
+      if (goal == Goals.end()) continue;
+      const double ours = Timings.at(name).Seconds * 1e6;
+      std::printf("%-44s %12.3f %12.3f %8s\n", name.c_str(), ours, goal->second, ours < goal->second ? "yes" : "NO");
     }
   }
 
@@ -55,6 +70,7 @@ class TRatioReporter : public benchmark::ConsoleReporter {
 
  private:
   std::map<std::string, TTiming> Timings;
+  std::map<std::string, double> Goals;
   std::vector<std::string> Order;
 };
 
@@ -66,6 +82,7 @@ int main(int argc, char** argv) {
   TRatioReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
   reporter.PrintRatios();
+  reporter.PrintGoals();
   benchmark::Shutdown();
   return 0;
 }

@@ -32,7 +32,7 @@ constexpr bool Is64BitBuild() {
 struct TStartState {
   bool Hidden = false;            // Windows: STARTF_USESHOWWINDOW with SW_HIDE; Linux: no terminal on stdio
   bool HasConsoleWindow = false;  // Windows: a console window exists; Linux: a terminal is on stdio
-  bool OwnSession = false;        // Linux: it leads a session of its own; Windows: always true
+  uint32_t SessionId = 0;         // Linux: its session (getsid); Windows: 0
 };
 TStartState ThisProcessStartState();
 // The current working folder (UTF-8, no trailing separator unless a root).

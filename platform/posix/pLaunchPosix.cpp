@@ -145,7 +145,7 @@ TStartState ThisProcessStartState() {
   bool tty = ::isatty(0) || ::isatty(1) || ::isatty(2);
   s.Hidden = !tty;
   s.HasConsoleWindow = tty;
-  s.OwnSession = ::getsid(0) == ::getpid();
+  s.SessionId = static_cast<uint32_t>(::getsid(0));
   return s;
 }
 

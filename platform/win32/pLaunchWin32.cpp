@@ -99,7 +99,6 @@ TStartState ThisProcessStartState() {
   GetStartupInfoW(&si);
   s.Hidden = (si.dwFlags & STARTF_USESHOWWINDOW) != 0 && si.wShowWindow == SW_HIDE;
   s.HasConsoleWindow = GetConsoleWindow() != nullptr;
-  s.OwnSession = true;
   return s;
 }
 

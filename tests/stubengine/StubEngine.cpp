@@ -1,6 +1,7 @@
 // A stand-in for the engine program in the plug-in client's start tests. It writes how it was started
 // to the file named by TALV_STUB_RECORD, one key=value a line (command line, arguments, working folder,
 // hidden, console window, own session), then:
+// Every start also appends one line to the file named by TALV_STUB_STARTS (so a test can count starts).
 // - TALV_STUB_MODE "serve" (the default): serves the pipe named by TALV_STUB_PIPE, answering every
 //   request "OK" and "Stub=1" and ending on QUIT, or after 30 s without a request;
 // - "silent": never opens the pipe and ends after 5 s.
@@ -9,6 +10,7 @@
 #include <vector>
 
 #include "pBinFile.h"
+#include "pFile.h"
 #include "pFs.h"
 #include "pLaunch.h"
 #include "pPipe.h"
@@ -28,7 +30,7 @@ void WriteRecord(const std::string& path, const std::vector<std::string>& args) 
   text += "cwd=" + plat::CurrentFolder() + "\n";
   text += std::string("hidden=") + (s.Hidden ? "1" : "0") + "\n";
   text += std::string("console=") + (s.HasConsoleWindow ? "1" : "0") + "\n";
-  text += std::string("session=") + (s.OwnSession ? "1" : "0") + "\n";
+  text += "session=" + std::to_string(s.SessionId) + "\n";
   // Written under a temporary name and moved, so a reader never sees half a record.
   std::string temp = path + ".part";
   plat::TBinFile f;
@@ -42,6 +44,12 @@ void WriteRecord(const std::string& path, const std::vector<std::string>& args) 
 
 int main(int argc, char** argv) {
   std::vector<std::string> args = plat::CommandLineArgs(argc, argv);
+  std::string starts = plat::GetEnv("TALV_STUB_STARTS");
+  if (!starts.empty()) {
+    plat::TAppendFile log;
+    std::string line = "start " + std::to_string(plat::CurrentProcessId()) + "\n";
+    if (log.Open(starts)) log.Write(line.data(), line.size());
+  }
   WriteRecord(plat::GetEnv("TALV_STUB_RECORD"), args);
   if (plat::GetEnv("TALV_STUB_MODE") == "silent") {
     plat::SleepMs(5000);
