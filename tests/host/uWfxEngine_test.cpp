@@ -5,10 +5,14 @@
 
 #include <algorithm>
 #include <map>
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
 
 #include "FakeEngine.h"
 #include "TestHost.h"
 #include "TestSupport.h"
+#include "pClock.h"
 #include "pPipe.h"
 #include "pSystem.h"
 #include "pText.h"
@@ -80,7 +84,8 @@ class WithEngine : public ::testing::Test {
   bool IniHas(const std::string& line) const {
     const std::string bytes = ReadWholeFile(Ini());
     std::u16string wide;
-    for (size_t i = 2; i + 1 < bytes.size(); i += 2) wide.push_back(char16_t(uint8_t(bytes[i]) | uint8_t(bytes[i + 1]) << 8));
+    for (size_t i = 2; i + 1 < bytes.size(); i += 2)
+      wide.push_back(char16_t(uint8_t(bytes[i]) | uint8_t(bytes[i + 1]) << 8));
     const std::string text = bytes.size() >= 2 && uint8_t(bytes[0]) == 0xFF ? plat::Utf16ToUtf8(wide) : bytes;
     for (const std::string& l : testsupport::SplitLines(text))
       if (l == line) return true;
@@ -94,8 +99,10 @@ class WithEngine : public ::testing::Test {
   std::map<std::string, TTextLines> Replies;
 };
 
-const TTextLines kScanning = {"OK", "Running=1", "EnginePid=4242", "Simd=SSE2", "Device=Scene RTL2832U",
-                              "Sweeps=17", "HopIndex=1", "HopCount=2", "NoiseDb=-61.5", "Level=good", "Live=0"};
+const TTextLines kScanning = {
+    "OK",        "Running=1",  "EnginePid=4242", "Simd=SSE2",     "Device=Scene RTL2832U",
+    "Sweeps=17", "HopIndex=1", "HopCount=2",     "NoiseDb=-61.5", "Level=good",
+    "Live=0"};
 
 }  // namespace
 
@@ -117,8 +124,9 @@ TEST_F(WithEngine, StartScanSendsAll32SettingsWithTheHostsProcessAndRelistsTheRo
   EXPECT_TRUE(Host.Messages.empty());
 
   Reply("STATUS", kScanning);
-  EXPECT_EQ(Host.List("\\").Names(), (std::vector<std::string>{"Config", "Spectrum", "Channels", "Archive",
-                                                                "Stop Scan.cmd", "Live Audio.cmd", "Status.txt"}));
+  EXPECT_EQ(Host.List("\\").Names(),
+            (std::vector<std::string>{"Config", "Spectrum", "Channels", "Archive", "Stop Scan.cmd",
+                                      "Live Audio.cmd", "Status.txt"}));
 }
 
 TEST_F(WithEngine, FailedCommandsShowTheEnginesErrorText) {
@@ -131,7 +139,8 @@ TEST_F(WithEngine, FailedCommandsShowTheEnginesErrorText) {
   Reply("LIVESTOP", {"ERR nothing plays"});
   EXPECT_EQ(Open("\\Stop Live Audio.cmd"), kExecSymlink);
   ASSERT_EQ(Host.Messages.size(), 3u);
-  EXPECT_EQ(Host.Messages[0].Text, "Could not start the scan:\r\n\r\ncannot open receiver: rtlsdr_open failed (-3)");
+  EXPECT_EQ(Host.Messages[0].Text,
+            "Could not start the scan:\r\n\r\ncannot open receiver: rtlsdr_open failed (-3)");
   EXPECT_EQ(Host.Messages[1].Text, "Could not stop the scan:\r\n\r\nno scan");
   EXPECT_EQ(Host.Messages[2].Text, "Could not stop live audio:\r\n\r\nnothing plays");
   for (const TMessageSeen& m : Host.Messages) {
@@ -213,8 +222,10 @@ TEST_F(WithEngine, AnIdleEngineShowsNoScanLinesAndLiveOff) {
   const std::string local = Dir.File("Status.txt");
   ASSERT_EQ(Host.GetFile("\\Status.txt", local, 1), 0);
   const std::string text = ReadWholeFile(local);
-  EXPECT_NE(text.find("\r\n\r\nEngine:  running, idle\r\nPID:     77\r\nSIMD:    AVX2\r\nLive:    off\r\n\r\nSpectrum"),
-            std::string::npos);
+  EXPECT_NE(
+      text.find(
+          "\r\n\r\nEngine:  running, idle\r\nPID:     77\r\nSIMD:    AVX2\r\nLive:    off\r\n\r\nSpectrum"),
+      std::string::npos);
   EXPECT_EQ(text.find("Detected channels"), std::string::npos);  // none detected: no table
 }
 
@@ -295,9 +306,10 @@ TEST_F(WithEngine, DeviceChooserWithoutReceiversOrWithoutAnswerSaysSo) {
   Reply("DEVICES", {"ERR cannot list"});
   EXPECT_EQ(Open("\\Config\\Device = first device (index 0)"), kExecOk);
   ASSERT_EQ(Host.Messages.size(), 2u);
-  EXPECT_EQ(Host.Messages[0].Text,
-            "No SDR receiver is connected.\r\n\r\nCheck the USB connection and that the driver DLL (rtlsdr.dll or "
-            "hackrf.dll) sits next to the plugin.");
+  EXPECT_EQ(
+      Host.Messages[0].Text,
+      "No SDR receiver is connected.\r\n\r\nCheck the USB connection and that the driver DLL (rtlsdr.dll or "
+      "hackrf.dll) sits next to the plugin.");
   EXPECT_EQ(Host.Messages[0].Style, Style(kWarning));
   EXPECT_EQ(Host.Messages[1].Text, "Cannot ask the engine for the device list:\r\n\r\ncannot list");
   EXPECT_EQ(Host.Messages[1].Style, Style(kError));
@@ -316,7 +328,8 @@ TEST_F(WithEngine, LiveAudioProposesWhatPlaysAndStartsTheChosenChannel) {
   EXPECT_EQ(folder, "\\");
   ASSERT_EQ(Host.Requests.size(), 2u);
   EXPECT_EQ(Host.Requests[0].Title, "wfx_talvoran - Live Audio");
-  EXPECT_EQ(Host.Requests[0].Text, "Frequency to listen to (k/M/G allowed, any frequency the tuner can reach)");
+  EXPECT_EQ(Host.Requests[0].Text,
+            "Frequency to listen to (k/M/G allowed, any frequency the tuner can reach)");
   EXPECT_EQ(Host.Requests[0].Offered, "145.0125 MHz");
   EXPECT_EQ(Host.Requests[1].Text, "Modulation, one of: NFM, WFM, AM, LSB, USB");
   EXPECT_EQ(Host.Requests[1].Offered, "AM");
@@ -400,19 +413,77 @@ TEST_F(WithEngine, AnIdleEngineArmsNoPanelRefresh) {
 }
 
 // ---------------------------------------------------------------------------------------------
-// Unload
+// Unload, with the stub engine program started by the plug-in itself (a separate process, as the
+// real engine is: the unload step runs while the system holds its loader lock)
 
-TEST_F(WithEngine, UnloadingSendsQuitUnlessTheSettingsSayToLetTheScanRun) {
-  Host.List("\\Config");  // reads the settings: StopEngineOnUnload defaults to 1
-  Host.Unload();
-  EXPECT_EQ(SeenWithin("QUIT", 3000), 1u);
+namespace {
 
-  std::string error;
-  ASSERT_TRUE(Host.Load(Dir.Path(), error)) << error;
-  ASSERT_EQ(Host.InitW(), 0);
-  ASSERT_TRUE(WriteWholeFile(Ini(), "[Talvoran]\r\nStopEngineOnUnload=0\r\n"));
-  Host.List("\\Config");
+bool PipeThere() {
+  return plat::PipeConnect(plat::kPipeName, 20, plat::SystemClock()) != nullptr;
+}
+
+bool PipeGoneWithin(uint32_t ms) {
+  const uint64_t end = plat::TickMs() + ms;
+  while (PipeThere()) {
+    if (plat::TickMs() > end) return false;
+    plat::SleepMs(50);
+  }
+  return true;
+}
+
+void QuitByHand() {
+  if (auto conn = plat::PipeConnect(plat::kPipeName, 200, plat::SystemClock())) {
+    conn->Write("QUIT\r\n.\r\n", 9);
+    conn->Flush();
+    conn->Close();
+  }
+}
+
+class WithStubEngine : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_FALSE(PipeThere()) << "an engine already serves the pipe";
+    const std::string stub = testsupport::ReadWholeFile(plat::ModuleDir() + TALV_STUB_ENGINE_FILE);
+    ASSERT_FALSE(stub.empty());
+    ASSERT_TRUE(WriteWholeFile(Dir.File(EngineName()), stub));
+#ifndef _WIN32
+    ASSERT_EQ(chmod(Dir.File(EngineName()).c_str(), 0755), 0);
+#endif
+    plat::SetEnv("TALV_STUB_PIPE", plat::kPipeName);
+    std::string error;
+    ASSERT_TRUE(Host.Load(Dir.Path(), error)) << error;
+    ASSERT_EQ(Host.InitW(), 0);
+  }
+  void TearDown() override {
+    QuitByHand();
+    PipeGoneWithin(5000);
+    plat::UnsetEnv("TALV_STUB_PIPE");
+  }
+  static std::string EngineName() {
+    // The name the plug-in of this build picks (a 32-bit plug-in in a 32-bit Windows prefix).
+    return sizeof(void*) == 8 ? "talvoran_engine64.exe" : "talvoran_engine32.exe";
+  }
+  TTempDir Dir;
+  TTestHost Host;
+};
+
+}  // namespace
+
+TEST_F(WithStubEngine, StartScanStartsTheEngineAndUnloadingEndsIt) {
+  std::string name = "\\Start Scan.cmd";
+  ASSERT_EQ(Host.Execute(name, "open"), kExecSymlink);
+  EXPECT_TRUE(Host.Messages.empty());
+  ASSERT_TRUE(PipeThere());
   Host.Unload();
-  plat::SleepMs(300);
-  EXPECT_EQ(Seen("QUIT").size(), 1u);
+  EXPECT_TRUE(PipeGoneWithin(5000)) << "QUIT did not reach the engine";
+}
+
+TEST_F(WithStubEngine, WithStopEngineOnUnloadOffTheEngineOutlivesThePlugin) {
+  ASSERT_TRUE(WriteWholeFile(Dir.File("wfx_talvoran.ini"), "[Talvoran]\r\nStopEngineOnUnload=0\r\n"));
+  std::string name = "\\Start Scan.cmd";
+  ASSERT_EQ(Host.Execute(name, "open"), kExecSymlink);
+  ASSERT_TRUE(PipeThere());
+  Host.Unload();
+  plat::SleepMs(500);
+  EXPECT_TRUE(PipeThere());
 }

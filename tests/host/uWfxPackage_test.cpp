@@ -30,15 +30,18 @@ bool EnginePipeThere() {
 
 TEST(Package, HoldsTheInstallerFileBothPluginsBothEnginesAndTheDriverNote) {
   if (PackageDir().empty()) GTEST_SKIP() << "TALV_PACKAGE_DIR names no unpacked package";
-  const std::vector<std::string> inf = testsupport::SplitLines(testsupport::ReadWholeFile(InPackage("pluginst.inf")));
+  const std::vector<std::string> inf =
+      testsupport::SplitLines(testsupport::ReadWholeFile(InPackage("pluginst.inf")));
   ASSERT_FALSE(inf.empty());
   EXPECT_EQ(inf[0], "[plugininstall]");
   auto has = [&](const std::string& line) { return std::find(inf.begin(), inf.end(), line) != inf.end(); };
   EXPECT_TRUE(has("type=wfx"));
   EXPECT_TRUE(has("file=wfx_talvoran.wfx"));
   EXPECT_TRUE(has("defaultdir=talvoran"));
-  EXPECT_TRUE(std::any_of(inf.begin(), inf.end(), [](const std::string& l) { return l.rfind("description=", 0) == 0; }));
-  for (const char* f : {"wfx_talvoran.wfx", "wfx_talvoran.wfx64", "talvoran_engine64.exe", "talvoran_engine32.exe"})
+  EXPECT_TRUE(std::any_of(inf.begin(), inf.end(),
+                          [](const std::string& l) { return l.rfind("description=", 0) == 0; }));
+  for (const char* f :
+       {"wfx_talvoran.wfx", "wfx_talvoran.wfx64", "talvoran_engine64.exe", "talvoran_engine32.exe"})
     EXPECT_TRUE(plat::FileExists(InPackage(f))) << f;
   const std::string note = testsupport::ReadWholeFile(InPackage("Receiver drivers.txt"));
   EXPECT_NE(note.find("rtlsdr.dll"), std::string::npos);
@@ -50,7 +53,8 @@ TEST(Package, ThePluginLoadsWhereItLiesAndStartsAndEndsThePackagedEngine) {
   ASSERT_FALSE(EnginePipeThere()) << "an engine already serves the pipe";
   TTestHost host;
   std::string error;
-  ASSERT_TRUE(host.LoadInPlace(InPackage(sizeof(void*) == 8 ? "wfx_talvoran.wfx64" : "wfx_talvoran.wfx"), error))
+  ASSERT_TRUE(
+      host.LoadInPlace(InPackage(sizeof(void*) == 8 ? "wfx_talvoran.wfx64" : "wfx_talvoran.wfx"), error))
       << error;
   EXPECT_EQ(host.MissingExports(), std::vector<std::string>{});
   ASSERT_EQ(host.InitW(), 0);
