@@ -60,7 +60,8 @@ int64_t ReplyInt(const TTextLines& lines, std::string_view key) {
 const char* LevelLine(const std::string& level) {
   if (level == "good") return "Level:   good\r\n";
   if (level == "quiet")
-    return "Level:   QUIET - below one quantisation step, watch for a mirror image about the tuner centre\r\n";
+    return "Level:   QUIET - below one quantisation step, watch for a mirror image about the tuner "
+           "centre\r\n";
   if (level == "loud") return "Level:   LOUD - close to full scale, watch for intermodulation spurs\r\n";
   if (level == "clipping") return "Level:   CLIPPING - the converter is overdriven\r\n";
   return nullptr;
@@ -86,8 +87,8 @@ void AppendEngineBlock(std::string& out, const TStatusReplies& replies) {
     if (const char* level = LevelLine(ReplyValue(s, "Level", ""))) out += level;
   }
   if (ReplyValue(s, "Live", "0") == "1") {
-    out += "Live:    " + FormatHz(ReplyInt(s, "LiveHz")) + " " + ReplyValue(s, "LiveMod", "") + " (tuner centre " +
-           FormatHz(ReplyInt(s, "LiveCenter")) + ")\r\n";
+    out += "Live:    " + FormatHz(ReplyInt(s, "LiveHz")) + " " + ReplyValue(s, "LiveMod", "") +
+           " (tuner centre " + FormatHz(ReplyInt(s, "LiveCenter")) + ")\r\n";
   } else {
     out += "Live:    off\r\n";
   }
@@ -197,7 +198,8 @@ bool QueryDevices(TDeviceInfoArray& devices) {
   return true;
 }
 
-std::string StatusTextFrom(const TTalvConfig& cfg, const std::string& iniPath, const TStatusReplies& replies) {
+std::string StatusTextFrom(const TTalvConfig& cfg, const std::string& iniPath,
+                           const TStatusReplies& replies) {
   std::string out = "wfx_talvoran - status\r\n======================\r\n\r\n";
   AppendEngineBlock(out, replies);
 
@@ -207,8 +209,9 @@ std::string StatusTextFrom(const TTalvConfig& cfg, const std::string& iniPath, c
   TScanHopArray hops;
   BuildHops(hops, cfg.StartHz, cfg.StopHz, static_cast<double>(cfg.SampleRate), 0.075);
   for (size_t i = 0; i < hops.size(); ++i) {
-    out += "  hop " + IntField(static_cast<int64_t>(i + 1), 2) + "  center " + PadRight(FormatHz(hops[i].CenterHz), 14) +
-           " " + FormatHz(hops[i].LoHz) + " - " + FormatHz(hops[i].HiHz) + "\r\n";
+    out += "  hop " + IntField(static_cast<int64_t>(i + 1), 2) + "  center " +
+           PadRight(FormatHz(hops[i].CenterHz), 14) + " " + FormatHz(hops[i].LoHz) + " - " +
+           FormatHz(hops[i].HiHz) + "\r\n";
   }
 
   out += "\r\nSettings\r\n--------\r\n";

@@ -28,7 +28,7 @@ struct TEngineState {
 // One receiver of the DEVICES reply.
 struct TDeviceInfo {
   int32_t Index = 0;
-  std::string Kind;    // the receiver kind word: rtlsdr, hackrf
+  std::string Kind;  // the receiver kind word: rtlsdr, hackrf
   std::string Name;
   std::string Serial;  // the receiver's id; may be empty
 };

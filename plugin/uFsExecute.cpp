@@ -88,12 +88,14 @@ int RunCommand(uintptr_t owner, TTalvConfig& cfg, const std::string& command, st
     return kFsExecOk;
   }
   if (command == vfs::kStopScan) {
-    if (!EngineStopScan(error)) Warn(owner, "Could not stop the scan:" + std::string(kCrLf2) + error, kMbIconError);
+    if (!EngineStopScan(error))
+      Warn(owner, "Could not stop the scan:" + std::string(kCrLf2) + error, kMbIconError);
     return Symlink(remoteName, "\\");
   }
   if (command == vfs::kLiveAudio) return RunLiveAudioDialog(owner, cfg, remoteName);
   if (command == vfs::kStopLiveAudio) {
-    if (!EngineStopLive(error)) Warn(owner, "Could not stop live audio:" + std::string(kCrLf2) + error, kMbIconError);
+    if (!EngineStopLive(error))
+      Warn(owner, "Could not stop live audio:" + std::string(kCrLf2) + error, kMbIconError);
     return Symlink(remoteName, "\\");
   }
   return kFsExecError;
@@ -113,10 +115,12 @@ std::string DeviceChooserPrompt(const TDeviceInfoArray& devices, const std::stri
   return prompt;
 }
 
-std::string ProposedDevice(const TDeviceInfoArray& devices, const TTalvConfig& cfg, const std::string& present) {
+std::string ProposedDevice(const TDeviceInfoArray& devices, const TTalvConfig& cfg,
+                           const std::string& present) {
   if (!cfg.DeviceSerial.empty()) {
     for (const TDeviceInfo& d : devices)
-      if (SameTextNoCase(d.Serial, cfg.DeviceSerial) && SameTextNoCase(d.Kind, present)) return cfg.DeviceSerial;
+      if (SameTextNoCase(d.Serial, cfg.DeviceSerial) && SameTextNoCase(d.Kind, present))
+        return cfg.DeviceSerial;
   }
   for (const TDeviceInfo& d : devices) {
     if (!SameTextNoCase(d.Kind, present)) continue;
@@ -125,7 +129,8 @@ std::string ProposedDevice(const TDeviceInfoArray& devices, const TTalvConfig& c
   return devices.front().Serial;
 }
 
-const TDeviceInfo* MatchDevice(const TDeviceInfoArray& devices, const std::string& answer, const std::string& present) {
+const TDeviceInfo* MatchDevice(const TDeviceInfoArray& devices, const std::string& answer,
+                               const std::string& present) {
   for (const TDeviceInfo& d : devices)
     if (!d.Serial.empty() && SameTextNoCase(d.Serial, answer)) return &d;
   for (const TDeviceInfo& d : devices)
@@ -147,17 +152,21 @@ int64_t FrequencyKeyMhzLimit(std::string_view key) {
   return key == "SampleRate" ? 201 : 9001;
 }
 
-bool CheckFrequencyValue(uintptr_t owner, const TTalvConfig& cfg, std::string_view key, std::string_view text) {
+bool CheckFrequencyValue(uintptr_t owner, const TTalvConfig& cfg, std::string_view key,
+                         std::string_view text) {
   const int64_t hz = ParseHz(text, 0);
   std::string message;
   if ((key == "StartHz" || key == "StopHz") && hz < 1000000) {
-    message = ConfigDisplayName(key) + " would be " + FormatHz(hz) + "." + kCrLf2 +
-              "No supported receiver tunes below 1 MHz. Add a unit - 144M or 144 MHz - or type the full number "
-              "in hertz.";
+    message =
+        ConfigDisplayName(key) + " would be " + FormatHz(hz) + "." + kCrLf2 +
+        "No supported receiver tunes below 1 MHz. Add a unit - 144M or 144 MHz - or type the full number "
+        "in hertz.";
   } else if (key == "StopHz" && hz <= cfg.StartHz) {
-    message = "Frequency Stop (" + FormatHz(hz) + ") has to be above Frequency Start (" + FormatHz(cfg.StartHz) + ").";
+    message = "Frequency Stop (" + FormatHz(hz) + ") has to be above Frequency Start (" +
+              FormatHz(cfg.StartHz) + ").";
   } else if (key == "StartHz" && hz >= cfg.StopHz) {
-    message = "Frequency Start (" + FormatHz(hz) + ") has to be below Frequency Stop (" + FormatHz(cfg.StopHz) + ").";
+    message = "Frequency Start (" + FormatHz(hz) + ") has to be below Frequency Stop (" +
+              FormatHz(cfg.StopHz) + ").";
   } else {
     return true;
   }
@@ -180,12 +189,14 @@ bool SettingTextReadable(std::string_view key, std::string_view text) {
 int ChooseDevice(uintptr_t owner, TTalvConfig& cfg, std::string& remoteName) {
   TDeviceInfoArray devices;
   if (!QueryDevices(devices)) {
-    Warn(owner, "Cannot ask the engine for the device list:" + std::string(kCrLf2) + EngineLastError(), kMbIconError);
+    Warn(owner, "Cannot ask the engine for the device list:" + std::string(kCrLf2) + EngineLastError(),
+         kMbIconError);
     return kFsExecOk;
   }
   if (devices.empty()) {
     Warn(owner,
-         "No SDR receiver is connected.\r\n\r\nCheck the USB connection and that the driver DLL (rtlsdr.dll or "
+         "No SDR receiver is connected.\r\n\r\nCheck the USB connection and that the driver DLL (rtlsdr.dll "
+         "or "
          "hackrf.dll) sits next to the plugin.",
          kMbIconWarning);
     return kFsExecOk;
@@ -218,7 +229,9 @@ int ChooseDevice(uintptr_t owner, TTalvConfig& cfg, std::string& remoteName) {
 
 int RunLiveAudioDialog(uintptr_t owner, TTalvConfig& cfg, std::string& remoteName) {
   const TEngineState st = ReadEngineState();
-  const int64_t proposed = st.Live && st.LiveHz > 0 ? st.LiveHz : cfg.LastLiveHz > 0 ? cfg.LastLiveHz : ScanRangeCentre(cfg);
+  const int64_t proposed = st.Live && st.LiveHz > 0 ? st.LiveHz
+                           : cfg.LastLiveHz > 0     ? cfg.LastLiveHz
+                                                    : ScanRangeCentre(cfg);
   const std::string title = DialogTitle("Live Audio");
   std::string answer = FormatHz(proposed);
   if (!AskText(title, "Frequency to listen to (k/M/G allowed, any frequency the tuner can reach)", answer))

@@ -31,7 +31,8 @@ bool IsFrequencyKey(std::string_view key);
 // A bare number below this many megahertz counts as megahertz: 201 for SampleRate, 9001 for the others.
 int64_t FrequencyKeyMhzLimit(std::string_view key);
 // The range rules of a typed frequency against the present settings; false after showing the message.
-bool CheckFrequencyValue(uintptr_t owner, const TTalvConfig& cfg, std::string_view key, std::string_view text);
+bool CheckFrequencyValue(uintptr_t owner, const TTalvConfig& cfg, std::string_view key,
+                         std::string_view text);
 // True when the settings rules read text as a value of key: for number keys the text must be a
 // number in range (a text that ConfigSetKey would silently ignore is not); other keys take any text.
 bool SettingTextReadable(std::string_view key, std::string_view text);

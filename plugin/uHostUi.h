@@ -25,13 +25,14 @@ extern const char* const kPluginCaption;  // "wfx_talvoran"
 constexpr int kAskTextMaxLen = 1023;
 
 class IHostUi {
-public:
+ public:
   virtual ~IHostUi() = default;
   // The host's input dialog. True with `text` replaced by the answer when the user confirmed;
   // false (text unchanged) when cancelled or when there is no dialog.
   virtual bool Ask(const std::string& title, const std::string& prompt, std::string& text) = 0;
   // One message with an OK button, owned by `owner` (a host window or 0).
-  virtual void Message(uintptr_t owner, const std::string& text, const std::string& caption, uint32_t style) = 0;
+  virtual void Message(uintptr_t owner, const std::string& text, const std::string& caption,
+                       uint32_t style) = 0;
   // Copy progress; true when the user cancelled.
   virtual bool Progress(const std::string& source, const std::string& target, int percent) = 0;
 };

@@ -126,7 +126,8 @@ class TExportHost : public IHostUi {
     return true;
   }
 
-  void Message(uintptr_t owner, const std::string& text, const std::string& caption, uint32_t style) override {
+  void Message(uintptr_t owner, const std::string& text, const std::string& caption,
+               uint32_t style) override {
     const std::u16string t = plat::Utf8ToUtf16(text), c = plat::Utf8ToUtf16(caption);
 #ifdef _WIN32
     MessageBoxW(reinterpret_cast<HWND>(owner), reinterpret_cast<const wchar_t*>(t.c_str()),
@@ -150,22 +151,32 @@ class TExportHost : public IHostUi {
 
 TExportHost gHost;
 
-// The library's life: created when the library is loaded, torn down when it is unloaded.
-struct TLibraryLife {
-  TLibraryLife() {
-    GuardedVoid([] {
-      SetHostUi(&gHost);
-      PluginLoad();
-    });
-  }
-  ~TLibraryLife() {
-    GuardedVoid([] {
-      PluginUnload();
-      SetHostUi(nullptr);
-    });
-  }
-};
-TLibraryLife gLife;
+// The library's life. Load: the host state is installed and the plug-in's state created. Unload: the
+// unload step runs before any static object of the library is torn down - on Windows from DllMain,
+// which the run-time calls ahead of the static destructors; on Linux from a destructor function of
+// the highest priority, which runs ahead of them too.
+void LibraryLoaded() {
+  GuardedVoid([] {
+    SetHostUi(&gHost);
+    PluginLoad();
+  });
+}
+
+void LibraryUnloading() {
+  GuardedVoid([] {
+    PluginUnload();
+    SetHostUi(nullptr);
+  });
+}
+
+#ifndef _WIN32
+__attribute__((constructor)) void OnSharedObjectLoad() {
+  LibraryLoaded();
+}
+__attribute__((destructor)) void OnSharedObjectUnload() {
+  LibraryUnloading();
+}
+#endif
 
 // --- find data -----------------------------------------------------------------------------------
 
@@ -173,8 +184,10 @@ void FillFindData(const TFindEntry& e, TWfxFindDataW* fd) {
   std::memset(fd, 0, sizeof *fd);
   fd->dwFileAttributes = e.Attributes;
   const uint32_t lo = static_cast<uint32_t>(e.FileTime), hi = static_cast<uint32_t>(e.FileTime >> 32);
-  fd->ftCreationTime.dwLowDateTime = fd->ftLastAccessTime.dwLowDateTime = fd->ftLastWriteTime.dwLowDateTime = lo;
-  fd->ftCreationTime.dwHighDateTime = fd->ftLastAccessTime.dwHighDateTime = fd->ftLastWriteTime.dwHighDateTime = hi;
+  fd->ftCreationTime.dwLowDateTime = fd->ftLastAccessTime.dwLowDateTime = fd->ftLastWriteTime.dwLowDateTime =
+      lo;
+  fd->ftCreationTime.dwHighDateTime = fd->ftLastAccessTime.dwHighDateTime =
+      fd->ftLastWriteTime.dwHighDateTime = hi;
   if ((e.Attributes & kAttrDirectory) == 0) {
     fd->nFileSizeHigh = static_cast<uint32_t>(static_cast<uint64_t>(e.Size) >> 32);
     fd->nFileSizeLow = static_cast<uint32_t>(e.Size);
@@ -204,9 +217,18 @@ TFindList* ListOf(TWfxHandle handle) {
 
 }  // namespace
 
+#ifdef _WIN32
+extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID) {
+  if (reason == DLL_PROCESS_ATTACH) LibraryLoaded();
+  if (reason == DLL_PROCESS_DETACH) LibraryUnloading();
+  return TRUE;
+}
+#endif
+
 // --- initialisation --------------------------------------------------------------------------------
 
-WFX_EXPORT int WFX_CALL FsInitW(int pluginNr, TWfxProgressProcW progress, TWfxLogProcW log, TWfxRequestProcW request) {
+WFX_EXPORT int WFX_CALL FsInitW(int pluginNr, TWfxProgressProcW progress, TWfxLogProcW log,
+                                TWfxRequestProcW request) {
   return Guarded(0, [&] {
     gPluginNr.store(pluginNr);
     gProgress.store(progress);
@@ -310,7 +332,8 @@ WFX_EXPORT int WFX_CALL FsExecuteFile(TWfxWindow mainWin, char* remoteName, char
     TWfxChar buffer[kWfxMaxPath] = {};
     CopyCut(AnsiToHost16(remoteName), buffer, kWfxMaxPath);
     const std::u16string verbWide = AnsiToHost16(verb);
-    TWfxChar* verbArg = verb ? const_cast<TWfxChar*>(reinterpret_cast<const TWfxChar*>(verbWide.c_str())) : nullptr;
+    TWfxChar* verbArg =
+        verb ? const_cast<TWfxChar*>(reinterpret_cast<const TWfxChar*>(verbWide.c_str())) : nullptr;
     const int result = FsExecuteFileW(mainWin, buffer, verbArg);
     if (result == kFsExecSymlink) CopyCut(plat::Utf8ToAnsi(FromHost(buffer)), remoteName, kWfxMaxPath);
     return result;
@@ -384,7 +407,8 @@ WFX_EXPORT int WFX_CALL FsExtractCustomIcon(char* remoteName, int extractFlags, 
   });
 }
 
-WFX_EXPORT int WFX_CALL FsGetPreviewBitmapW(TWfxChar* remoteName, int width, int height, TWfxBitmap* returnedBitmap) {
+WFX_EXPORT int WFX_CALL FsGetPreviewBitmapW(TWfxChar* remoteName, int width, int height,
+                                            TWfxBitmap* returnedBitmap) {
   return Guarded(kFsBitmapNone, [&] {
     uintptr_t bitmap = 0;
     const int result = PluginPreviewBitmap(FromHostPath(remoteName), width, height, bitmap);
@@ -394,7 +418,8 @@ WFX_EXPORT int WFX_CALL FsGetPreviewBitmapW(TWfxChar* remoteName, int width, int
   });
 }
 
-WFX_EXPORT int WFX_CALL FsGetPreviewBitmap(char* remoteName, int width, int height, TWfxBitmap* returnedBitmap) {
+WFX_EXPORT int WFX_CALL FsGetPreviewBitmap(char* remoteName, int width, int height,
+                                           TWfxBitmap* returnedBitmap) {
   return Guarded(kFsBitmapNone, [&] {
     std::u16string r = AnsiToHost16(remoteName);
     return FsGetPreviewBitmapW(reinterpret_cast<TWfxChar*>(r.data()), width, height, returnedBitmap);
@@ -421,7 +446,8 @@ WFX_EXPORT void WFX_CALL ListCloseWindow(TWfxWindow listWin) {
   GuardedVoid([&] { PluginListClose(reinterpret_cast<uintptr_t>(listWin)); });
 }
 
-WFX_EXPORT TWfxBitmap WFX_CALL ListGetPreviewBitmapW(TWfxChar* fileToLoad, int width, int height, char*, int) {
+WFX_EXPORT TWfxBitmap WFX_CALL ListGetPreviewBitmapW(TWfxChar* fileToLoad, int width, int height, char*,
+                                                     int) {
   return Guarded(TWfxBitmap(nullptr), [&] {
     if (fileToLoad == nullptr || fileToLoad[0] == 0) return TWfxBitmap(nullptr);
     return reinterpret_cast<TWfxBitmap>(PluginListPreviewBitmap(FromHost(fileToLoad), width, height));
@@ -432,6 +458,7 @@ WFX_EXPORT TWfxBitmap WFX_CALL ListGetPreviewBitmap(char* fileToLoad, int width,
                                                     int contentBufLen) {
   return Guarded(TWfxBitmap(nullptr), [&] {
     std::u16string f = AnsiToHost16(fileToLoad);
-    return ListGetPreviewBitmapW(reinterpret_cast<TWfxChar*>(f.data()), width, height, contentBuf, contentBufLen);
+    return ListGetPreviewBitmapW(reinterpret_cast<TWfxChar*>(f.data()), width, height, contentBuf,
+                                 contentBufLen);
   });
 }

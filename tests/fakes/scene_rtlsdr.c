@@ -57,8 +57,8 @@ static int g_gains[] = {0, 90, 197, 297, 402, 496};
 static double g_phase[CARRIERS];
 static double g_tone_phase[CARRIERS];
 static uint64_t g_noise_state = 0x9e3779b97f4a7c15ULL;
-static double g_epoch = 0.0;      /* time of the last retune or reset */
-static double g_delivered = 0.0;  /* samples delivered since then */
+static double g_epoch = 0.0;     /* time of the last retune or reset */
+static double g_delivered = 0.0; /* samples delivered since then */
 static volatile int g_cancel = 0;
 
 static double uniform(void) {

@@ -9,14 +9,37 @@
 
 namespace hosttest {
 
-const char* const kExportNames[31] = {
-    "FsInitW",          "FsInit",          "FsFindFirstW",         "FsFindFirst",         "FsFindNextW",
-    "FsFindNext",       "FsFindClose",     "FsExecuteFileW",       "FsExecuteFile",       "FsGetFileW",
-    "FsGetFile",        "FsDeleteFileW",   "FsDeleteFile",         "FsRemoveDirW",        "FsRemoveDir",
-    "FsExtractCustomIconW", "FsExtractCustomIcon", "FsGetPreviewBitmapW", "FsGetPreviewBitmap", "FsStatusInfoW",
-    "FsStatusInfo",     "FsDisconnectW",   "FsDisconnect",         "FsGetDefRootName",    "FsSetDefaultParams",
-    "ListLoadW",        "ListLoad",        "ListCloseWindow",      "ListGetDetectString", "ListGetPreviewBitmapW",
-    "ListGetPreviewBitmap"};
+const char* const kExportNames[31] = {"FsInitW",
+                                      "FsInit",
+                                      "FsFindFirstW",
+                                      "FsFindFirst",
+                                      "FsFindNextW",
+                                      "FsFindNext",
+                                      "FsFindClose",
+                                      "FsExecuteFileW",
+                                      "FsExecuteFile",
+                                      "FsGetFileW",
+                                      "FsGetFile",
+                                      "FsDeleteFileW",
+                                      "FsDeleteFile",
+                                      "FsRemoveDirW",
+                                      "FsRemoveDir",
+                                      "FsExtractCustomIconW",
+                                      "FsExtractCustomIcon",
+                                      "FsGetPreviewBitmapW",
+                                      "FsGetPreviewBitmap",
+                                      "FsStatusInfoW",
+                                      "FsStatusInfo",
+                                      "FsDisconnectW",
+                                      "FsDisconnect",
+                                      "FsGetDefRootName",
+                                      "FsSetDefaultParams",
+                                      "ListLoadW",
+                                      "ListLoad",
+                                      "ListCloseWindow",
+                                      "ListGetDetectString",
+                                      "ListGetPreviewBitmapW",
+                                      "ListGetPreviewBitmap"};
 
 namespace {
 
@@ -54,7 +77,8 @@ TWfxBool WFX_CALL RecordRequestW(int pluginNr, int type, const TWfxChar* title, 
   if (!gHost->OnRequest(seen, answer)) return 0;
   const std::u16string wide = plat::Utf8ToUtf16(answer);
   size_t n = 0;
-  for (; n < wide.size() && n < static_cast<size_t>(maxlen); ++n) returned[n] = static_cast<TWfxChar>(wide[n]);
+  for (; n < wide.size() && n < static_cast<size_t>(maxlen); ++n)
+    returned[n] = static_cast<TWfxChar>(wide[n]);
   returned[n] = 0;
   return 1;
 }
@@ -72,7 +96,8 @@ TWfxBool WFX_CALL IgnoreRequestA(int, int, const char*, const char*, char*, int)
 int WINAPI CaptureMessageBoxW(HWND, LPCWSTR text, LPCWSTR caption, UINT style) {
   if (gHost != nullptr)
     gHost->OnMessage({plat::Utf16ToUtf8(reinterpret_cast<const char16_t*>(text)),
-                      plat::Utf16ToUtf8(reinterpret_cast<const char16_t*>(caption)), static_cast<int64_t>(style)});
+                      plat::Utf16ToUtf8(reinterpret_cast<const char16_t*>(caption)),
+                      static_cast<int64_t>(style)});
   return IDOK;
 }
 
@@ -84,11 +109,12 @@ bool RedirectMessageBox(HMODULE module) {
   const IMAGE_DATA_DIRECTORY& dir = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
   if (dir.VirtualAddress == 0) return false;
   bool done = false;
-  for (auto* imp = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(base + dir.VirtualAddress); imp->Name != 0; ++imp) {
+  for (auto* imp = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(base + dir.VirtualAddress); imp->Name != 0;
+       ++imp) {
     if (_stricmp(reinterpret_cast<char*>(base + imp->Name), "user32.dll") != 0) continue;
     auto* thunk = reinterpret_cast<IMAGE_THUNK_DATA*>(base + imp->FirstThunk);
-    auto* names = reinterpret_cast<IMAGE_THUNK_DATA*>(base + (imp->OriginalFirstThunk ? imp->OriginalFirstThunk
-                                                                                      : imp->FirstThunk));
+    auto* names = reinterpret_cast<IMAGE_THUNK_DATA*>(
+        base + (imp->OriginalFirstThunk ? imp->OriginalFirstThunk : imp->FirstThunk));
     for (; thunk->u1.Function != 0; ++thunk, ++names) {
       if (IMAGE_SNAP_BY_ORDINAL(names->u1.Ordinal)) continue;
       auto* byName = reinterpret_cast<IMAGE_IMPORT_BY_NAME*>(base + names->u1.AddressOfData);
@@ -187,6 +213,12 @@ bool TTestHost::Load(const std::string& folder, std::string& error) {
     error = "cannot write " + FPluginPath;
     return false;
   }
+  return LoadInPlace(FPluginPath, error);
+}
+
+bool TTestHost::LoadInPlace(const std::string& pluginPath, std::string& error) {
+  Unload();
+  FPluginPath = pluginPath;
   FLib = plat::LoadDynLib(FPluginPath);
   if (FLib == nullptr) {
     error = "cannot load " + FPluginPath;
@@ -338,7 +370,8 @@ int TTestHost::ExecuteAnsi(std::string& remoteName, const char* verb, uintptr_t 
 #endif
   std::strncpy(buffer, p.c_str(), kWfxMaxPath - 1);
   std::string v = verb ? verb : "";
-  const int result = FX.FsExecuteFile(reinterpret_cast<TWfxWindow>(mainWin), buffer, verb ? v.data() : nullptr);
+  const int result =
+      FX.FsExecuteFile(reinterpret_cast<TWfxWindow>(mainWin), buffer, verb ? v.data() : nullptr);
   remoteName = plat::AnsiToUtf8(buffer);
 #ifndef _WIN32
   for (char& c : remoteName)
@@ -349,8 +382,8 @@ int TTestHost::ExecuteAnsi(std::string& remoteName, const char* verb, uintptr_t 
 
 int TTestHost::GetFile(const std::string& remoteName, const std::string& localName, int copyFlags) {
   std::u16string r = HostPath(remoteName), l = plat::Utf8ToUtf16(localName);
-  return FX.FsGetFileW(reinterpret_cast<TWfxChar*>(r.data()), reinterpret_cast<TWfxChar*>(l.data()), copyFlags,
-                       nullptr);
+  return FX.FsGetFileW(reinterpret_cast<TWfxChar*>(r.data()), reinterpret_cast<TWfxChar*>(l.data()),
+                       copyFlags, nullptr);
 }
 
 std::string TTestHost::RootName(int maxlen) {

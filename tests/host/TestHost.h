@@ -102,6 +102,8 @@ class TTestHost {
   // Copies the plug-in into folder (kept under its own name) and loads it from there; false with the
   // reason in error. Every export is resolved; see MissingExports.
   bool Load(const std::string& folder, std::string& error);
+  // Loads a plug-in file where it lies (an installed or unpacked package).
+  bool LoadInPlace(const std::string& pluginPath, std::string& error);
   // Unloads (the library's unload step runs).
   void Unload();
   bool Loaded() const { return FLib != nullptr; }

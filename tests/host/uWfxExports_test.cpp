@@ -87,7 +87,8 @@ TEST(PluginFile, WindowsBuildExportsExactlyTheHostFunctionsAndImportsSystemLibra
   std::vector<std::string> exported = ExportedNames(pe);
   std::sort(exported.begin(), exported.end());
   EXPECT_EQ(exported, expected);
-  for (const std::string& dll : ImportedDlls(pe)) EXPECT_TRUE(IsSystemDll(dll)) << "needs " << dll << " beside it";
+  for (const std::string& dll : ImportedDlls(pe))
+    EXPECT_TRUE(IsSystemDll(dll)) << "needs " << dll << " beside it";
 }
 
 TEST_F(LoadedPlugin, RootNameAndDetectStringAreCutToTheHostsBuffer) {
@@ -111,8 +112,8 @@ TEST_F(LoadedPlugin, RootWithoutEngineOffersStartCommandsAndCreatesTheSettingsFi
   EXPECT_TRUE(plat::FileExists(Ini()));
   const TListing root = Host.List("\\");
   ASSERT_TRUE(root.Ok);
-  EXPECT_EQ(root.Names(), (std::vector<std::string>{"Config", "Spectrum", "Channels", "Archive", "Start Scan.cmd",
-                                                     "Live Audio.cmd", "Status.txt"}));
+  EXPECT_EQ(root.Names(), (std::vector<std::string>{"Config", "Spectrum", "Channels", "Archive",
+                                                    "Start Scan.cmd", "Live Audio.cmd", "Status.txt"}));
   for (const TListedEntry& e : root.Entries) {
     EXPECT_EQ(e.Attributes, e.Name.find('.') == std::string::npos ? 16u : 128u) << e.Name;
     EXPECT_TRUE(e.TimesEqual) << e.Name;
@@ -166,49 +167,27 @@ TEST_F(LoadedPlugin, SettingsEditedOutsideThePluginShowAtTheNextListing) {
 
 namespace {
 std::string DefaultStatusAfterEngineBlock(const std::string& iniPath) {
-  return std::string("\r\nSpectrum\r\n--------\r\n")
-         + "Center Frequency         145 MHz\r\n"
-         + "Bandwidth                2 MHz\r\n"
-         + "Start Frequency          144 MHz\r\n"
-         + "Stop Frequency           146 MHz\r\n"
-         + "Sample Rate              2.048 MHz\r\n"
-         + "Hops                     2\r\n"
-         + "  hop  1  center 144.5 MHz      144 MHz - 145.3704 MHz\r\n"
-         + "  hop  2  center 145.5 MHz      144.6296 MHz - 146 MHz\r\n"
-         + "\r\nSettings\r\n--------\r\n"
-         + "Device Type              rtlsdr\r\n"
-         + "Device Index             0\r\n"
-         + "Device                   \r\n"
-         + "Device Name              \r\n"
-         + "Frequency Start          144000000\r\n"
-         + "Frequency Stop           146000000\r\n"
-         + "Sample Rate              2048000\r\n"
-         + "Modulation               NFM\r\n"
-         + "SNR Threshold            12\r\n"
-         + "Frequency Grid           12500\r\n"
-         + "Gain                     auto\r\n"
-         + "Frequency Correction     0\r\n"
-         + "Audio Recording          1\r\n"
-         + "Recording Folder         \r\n"
-         + "Max Parallel Channels    8\r\n"
-         + "Squelch Hang Time        2000\r\n"
-         + "Min Recording Length     1000\r\n"
-         + "FFT Size                 4096\r\n"
-         + "FFT Averaging            8\r\n"
-         + "Tuner Settle Time        30\r\n"
-         + "Channel Refresh          5\r\n"
-         + "Audio Sample Rate        48000\r\n"
-         + "Max Dwell                10000\r\n"
-         + "IF Recording             0\r\n"
-         + "Thumbnails For All WAV   0\r\n"
-         + "Merge Channels           1\r\n"
-         + "Last Live Frequency      0\r\n"
-         + "HackRF LNA Gain          16\r\n"
-         + "HackRF VGA Gain          20\r\n"
-         + "HackRF Front-End Amp     0\r\n"
-         + "HackRF Bias Tee          0\r\n"
-         + "Stop Engine On Unload    1\r\n"
-         + "\r\nINI: " + iniPath + "\r\n";
+  return std::string("\r\nSpectrum\r\n--------\r\n") + "Center Frequency         145 MHz\r\n" +
+         "Bandwidth                2 MHz\r\n" + "Start Frequency          144 MHz\r\n" +
+         "Stop Frequency           146 MHz\r\n" + "Sample Rate              2.048 MHz\r\n" +
+         "Hops                     2\r\n" + "  hop  1  center 144.5 MHz      144 MHz - 145.3704 MHz\r\n" +
+         "  hop  2  center 145.5 MHz      144.6296 MHz - 146 MHz\r\n" + "\r\nSettings\r\n--------\r\n" +
+         "Device Type              rtlsdr\r\n" + "Device Index             0\r\n" +
+         "Device                   \r\n" + "Device Name              \r\n" +
+         "Frequency Start          144000000\r\n" + "Frequency Stop           146000000\r\n" +
+         "Sample Rate              2048000\r\n" + "Modulation               NFM\r\n" +
+         "SNR Threshold            12\r\n" + "Frequency Grid           12500\r\n" +
+         "Gain                     auto\r\n" + "Frequency Correction     0\r\n" +
+         "Audio Recording          1\r\n" + "Recording Folder         \r\n" +
+         "Max Parallel Channels    8\r\n" + "Squelch Hang Time        2000\r\n" +
+         "Min Recording Length     1000\r\n" + "FFT Size                 4096\r\n" +
+         "FFT Averaging            8\r\n" + "Tuner Settle Time        30\r\n" +
+         "Channel Refresh          5\r\n" + "Audio Sample Rate        48000\r\n" +
+         "Max Dwell                10000\r\n" + "IF Recording             0\r\n" +
+         "Thumbnails For All WAV   0\r\n" + "Merge Channels           1\r\n" +
+         "Last Live Frequency      0\r\n" + "HackRF LNA Gain          16\r\n" +
+         "HackRF VGA Gain          20\r\n" + "HackRF Front-End Amp     0\r\n" +
+         "HackRF Bias Tee          0\r\n" + "Stop Engine On Unload    1\r\n" + "\r\nINI: " + iniPath + "\r\n";
 }
 }  // namespace
 
@@ -216,11 +195,12 @@ TEST_F(LoadedPlugin, StatusTextWithoutEngineIsTheNotRunningReportInUtf8WithByteO
   Init();
   const std::string local = Dir.File("Status copy.txt");
   ASSERT_EQ(Host.GetFile("\\Status.txt", local, 0), kFileOk);
-  const std::string expected = "\xEF\xBB\xBFwfx_talvoran - status\r\n======================\r\n\r\n"
-                               "Engine:  not running\r\n"
-                               "         (engine is not running)\r\n"
-                               "\r\nExecute \"Start Scan.cmd\" to start it.\r\n" +
-                               DefaultStatusAfterEngineBlock(Ini());
+  const std::string expected =
+      "\xEF\xBB\xBFwfx_talvoran - status\r\n======================\r\n\r\n"
+      "Engine:  not running\r\n"
+      "         (engine is not running)\r\n"
+      "\r\nExecute \"Start Scan.cmd\" to start it.\r\n" +
+      DefaultStatusAfterEngineBlock(Ini());
   EXPECT_EQ(ReadWholeFile(local), expected);
 }
 
@@ -288,13 +268,17 @@ TEST_F(LoadedPlugin, FrequencyRangeRulesRefuseWithTheirMessagesAndSaveNothing) {
     std::string Entry, Answer, Message;
   } cases[] = {
       {"Frequency Start = 144 MHz", "145k",
-       "Frequency Start would be 145 kHz.\r\n\r\nNo supported receiver tunes below 1 MHz. Add a unit - 144M or "
+       "Frequency Start would be 145 kHz.\r\n\r\nNo supported receiver tunes below 1 MHz. Add a unit - 144M "
+       "or "
        "144 MHz - or type the full number in hertz."},
       {"Frequency Start = 144 MHz", "9001",
-       "Frequency Start would be 9.001 kHz.\r\n\r\nNo supported receiver tunes below 1 MHz. Add a unit - 144M or "
+       "Frequency Start would be 9.001 kHz.\r\n\r\nNo supported receiver tunes below 1 MHz. Add a unit - "
+       "144M or "
        "144 MHz - or type the full number in hertz."},
-      {"Frequency Stop = 146 MHz", "144", "Frequency Stop (144 MHz) has to be above Frequency Start (144 MHz)."},
-      {"Frequency Start = 144 MHz", "146M", "Frequency Start (146 MHz) has to be below Frequency Stop (146 MHz)."},
+      {"Frequency Stop = 146 MHz", "144",
+       "Frequency Stop (144 MHz) has to be above Frequency Start (144 MHz)."},
+      {"Frequency Start = 144 MHz", "146M",
+       "Frequency Start (146 MHz) has to be below Frequency Stop (146 MHz)."},
   };
   for (const TCase& c : cases) {
     Host.ClearSeen();
@@ -318,11 +302,14 @@ TEST_F(LoadedPlugin, SampleRateOfZeroAndNumbersThatDoNotReadAreRefusedNotStored)
   struct TCase {
     std::string Entry, Answer, Message;
   } cases[] = {
-      {"Sample Rate = 2 MHz", "0", "Not a valid value for Sample Rate.\r\n\r\nSample rate per hop, RTL-SDR max 2.4M"},
-      {"Sample Rate = 2 MHz", "fast", "Not a valid value for Sample Rate.\r\n\r\nSample rate per hop, RTL-SDR max 2.4M"},
+      {"Sample Rate = 2 MHz", "0",
+       "Not a valid value for Sample Rate.\r\n\r\nSample rate per hop, RTL-SDR max 2.4M"},
+      {"Sample Rate = 2 MHz", "fast",
+       "Not a valid value for Sample Rate.\r\n\r\nSample rate per hop, RTL-SDR max 2.4M"},
       {"SNR Threshold = 12 dB", "twelve",
        "Not a valid value for SNR Threshold.\r\n\r\ndB above the noise floor to count as a signal"},
-      {"FFT Size = 4096", "99999999999", "Not a valid value for FFT Size.\r\n\r\nPower of two, larger = finer resolution"},
+      {"FFT Size = 4096", "99999999999",
+       "Not a valid value for FFT Size.\r\n\r\nPower of two, larger = finer resolution"},
       {"Device Type = rtlsdr", "airspy", "Not a valid value for Device Type.\r\n\r\nrtlsdr or hackrf"},
   };
   for (const TCase& c : cases) {
