@@ -7,10 +7,13 @@ set -eu
 if [ "${1:-}" = "--inner" ]; then
   shift
   loader=$1
+  # The copy draws on the X display (a prefix made without one may name Wine's null driver).
+  "$loader" reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d x11 /f >/dev/null 2>&1 </dev/null || true
   if [ -n "${TALV_EXPECT_DPI:-}" ]; then
-    "$loader" reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$TALV_EXPECT_DPI" /f >/dev/null 2>&1
-    wineserver -w
+    "$loader" reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$TALV_EXPECT_DPI" /f \
+      >/dev/null 2>&1 </dev/null
   fi
+  wineserver -w
   exec "$@"
 fi
 if [ "$1" = "--dpi" ]; then
