@@ -47,7 +47,7 @@ function(talv_test name folder lib)
     # desktop can find: they take turns, so that one test's refresh never lands in another's window.
     list(APPEND props RESOURCE_LOCK host_window)
   endif()
-  if(folder STREQUAL "service" OR folder STREQUAL "host")
+  if(folder STREQUAL "service" OR folder STREQUAL "host" OR folder STREQUAL "views")
     # Some service tests run the engine program itself, which serves the one shipped pipe name: the
     # service tests take turns so that two engines never meet on it; so do the tests of the loaded
     # plug-in, which talks to an engine on that name.
