@@ -4,18 +4,13 @@
 #include <cstring>
 
 #include "pBitmap.h"
+#include "wDib.h"
 
 namespace plat {
 
 TBitmapHandle MakeBitmap(const uint32_t* pixels, int32_t width, int32_t height) {
   if (!pixels || width <= 0 || height <= 0) return nullptr;
-  BITMAPINFO bi = {};
-  bi.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-  bi.bmiHeader.biWidth = width;
-  bi.bmiHeader.biHeight = -height;  // top-down
-  bi.bmiHeader.biPlanes = 1;
-  bi.bmiHeader.biBitCount = 32;
-  bi.bmiHeader.biCompression = BI_RGB;
+  BITMAPINFO bi = TopDownDibInfo(width, height);
   HDC screen = GetDC(nullptr);
   void* bits = nullptr;
   HBITMAP bmp = CreateDIBSection(screen, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);

@@ -6,6 +6,7 @@
 #include <mutex>
 
 #include "pViewWindow.h"
+#include "wDib.h"
 #include "wText.h"
 
 namespace plat {
@@ -75,13 +76,7 @@ void FreeBackend(TViewWindow& w) {
 bool EnsureBackBuffer(TBackend& b, HDC dc, int32_t w, int32_t h) {
   if (b.Bits && b.Width == w && b.Height == h) return true;
   FreeBackBuffer(b);
-  BITMAPINFO bi = {};
-  bi.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-  bi.bmiHeader.biWidth = w;
-  bi.bmiHeader.biHeight = -h;
-  bi.bmiHeader.biPlanes = 1;
-  bi.bmiHeader.biBitCount = 32;
-  bi.bmiHeader.biCompression = BI_RGB;
+  BITMAPINFO bi = TopDownDibInfo(w, h);
   void* bits = nullptr;
   b.Dib = CreateDIBSection(dc, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
   b.MemDC = b.Dib ? CreateCompatibleDC(dc) : nullptr;
@@ -160,13 +155,7 @@ void PaintWindow(HWND hwnd, HDC dc, TViewWindow& w, TBackend& b) {
   args.Metrics = &metrics;
   owner->PaintView(args);
   if (!buffered) {
-    BITMAPINFO bi = {};
-    bi.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-    bi.bmiHeader.biWidth = width;
-    bi.bmiHeader.biHeight = -height;
-    bi.bmiHeader.biPlanes = 1;
-    bi.bmiHeader.biBitCount = 32;
-    bi.bmiHeader.biCompression = BI_RGB;
+    BITMAPINFO bi = TopDownDibInfo(width, height);
     SetDIBitsToDevice(dc, 0, 0, width, height, 0, 0, 0, height, direct.data(), &bi, DIB_RGB_COLORS);
   }
   SetBkMode(target, TRANSPARENT);
@@ -336,13 +325,7 @@ bool PaintViewNow(TWindowHandle window, int32_t width, int32_t height, std::vect
   MoveWindow(hwnd, 0, 0, width, height, FALSE);
   // One paint as WM_PAINT does it, into a picture of our own, so that it works for hidden windows too.
   HDC screen = GetDC(nullptr);
-  BITMAPINFO bi = {};
-  bi.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-  bi.bmiHeader.biWidth = width;
-  bi.bmiHeader.biHeight = -height;
-  bi.bmiHeader.biPlanes = 1;
-  bi.bmiHeader.biBitCount = 32;
-  bi.bmiHeader.biCompression = BI_RGB;
+  BITMAPINFO bi = TopDownDibInfo(width, height);
   void* bits = nullptr;
   HBITMAP dib = CreateDIBSection(screen, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
   HDC mem = CreateCompatibleDC(screen);

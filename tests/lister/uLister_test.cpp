@@ -136,6 +136,10 @@ class TLister : public ::testing::Test {
   }
 
   // The window's pixels now, after one paint of its present state.
+ public:
+  static std::vector<uint32_t> CaptureView(HWND view) { return Capture(view); }
+
+ protected:
   static std::vector<uint32_t> Capture(HWND view) {
     RedrawWindow(view, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
     HDC dc = GetDC(view);
@@ -289,21 +293,29 @@ TEST_F(TLister, SpectrumViewShowsTheSceneWithTheCursorReadout) {
   for (const TRequest& r : Engine.Requests()) EXPECT_EQ(r.CommandLine, "SPECTRUM");
 }
 
-TEST_F(TLister, MultiViewShowsEveryLane) {
-  const TViewTicket ticket = ReadTicket(WriteTicket("multi", 0, 0, "NFM", ""));
-  HWND view = Open("multi", 0, 0, "", "ENVELOPE");
-  ASSERT_NE(view, nullptr);
+// Opens a level view (the mouse away from it), captures it and compares it with the scene drawn from
+// snap at the window's DPI.
+void CheckLevelView(TLister& t, HWND view, const std::string& mode, const std::string& title,
+                    TLiveSnapshot snap) {
   const int32_t dpi = plat::WindowDpi(reinterpret_cast<plat::TWindowHandle>(view));
   SetCursorPos(kWidth + 50, kHeight + 50);
-  const std::vector<uint32_t> captured = Capture(view);
-  TLiveSnapshot snap;
+  const std::vector<uint32_t> captured = t.CaptureView(view);
   snap.HaveData = true;
-  int64_t seq = 0;
-  ASSERT_TRUE(ParseEnvelopeReply(EnvelopeReply(false), 0, snap.Lanes, seq, snap.Playing, snap.LevelRate));
   TPixelFrame expected;
   TTextRuns runs;
-  Expected(ticket, snap, dpi, {-1, -1}, expected, runs);
-  Compare("multi_" + std::to_string(dpi) + "dpi", captured, expected, runs);
+  Expected(ReadTicket(
+               WriteTicket(mode, mode == "audio" ? 145000000 : 0, mode == "audio" ? 20000 : 0, "NFM", title)),
+           snap, dpi, {-1, -1}, expected, runs);
+  Compare(mode + "_" + std::to_string(dpi) + "dpi", captured, expected, runs);
+}
+
+TEST_F(TLister, MultiViewShowsEveryLane) {
+  HWND view = Open("multi", 0, 0, "", "ENVELOPE");
+  ASSERT_NE(view, nullptr);
+  TLiveSnapshot snap;
+  int64_t seq = 0;
+  ASSERT_TRUE(ParseEnvelopeReply(EnvelopeReply(false), 0, snap.Lanes, seq, snap.Playing, snap.LevelRate));
+  CheckLevelView(*this, view, "multi", "", snap);
   ListCloseWindow(view);
   const std::vector<TRequest> requests = Engine.Requests();
   ASSERT_GE(requests.size(), 2u);
@@ -312,23 +324,15 @@ TEST_F(TLister, MultiViewShowsEveryLane) {
 }
 
 TEST_F(TLister, AudioViewShowsItsLevelHistory) {
-  const TViewTicket ticket = ReadTicket(WriteTicket("audio", 145000000, 20000, "NFM", "145 MHz  NFM"));
   HWND view = Open("audio", 145000000, 20000, "145 MHz  NFM", "ENVELOPE");
   ASSERT_NE(view, nullptr);
-  const int32_t dpi = plat::WindowDpi(reinterpret_cast<plat::TWindowHandle>(view));
-  SetCursorPos(kWidth + 50, kHeight + 50);
-  const std::vector<uint32_t> captured = Capture(view);
   // The one reply with levels carried 300 for the view's own lane; later replies carried none.
   TLiveSnapshot snap;
-  snap.HaveData = true;
   TTalvLaneArray lanes;
   int64_t seq = 0;
   ASSERT_TRUE(ParseEnvelopeReply(EnvelopeReply(true), 0, lanes, seq, snap.Playing, snap.LevelRate));
   snap.Levels = lanes[0].Levels;
-  TPixelFrame expected;
-  TTextRuns runs;
-  Expected(ticket, snap, dpi, {-1, -1}, expected, runs);
-  Compare("audio_" + std::to_string(dpi) + "dpi", captured, expected, runs);
+  CheckLevelView(*this, view, "audio", "145 MHz  NFM", snap);
   ListCloseWindow(view);
 }
 

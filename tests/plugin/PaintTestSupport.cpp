@@ -5,6 +5,18 @@
 
 namespace painttest {
 
+TViewTicket LiveTicket(const std::string& mode, int64_t center, int64_t span, const std::string& title,
+                       const std::string& modulation) {
+  TViewTicket t;
+  t.Valid = true;
+  t.Mode = mode;
+  t.CenterHz = center;
+  t.SpanHz = span;
+  t.Modulation = modulation;
+  t.Title = title;
+  return t;
+}
+
 uint64_t FrameHash(const TPixelFrame& f) {
   uint64_t h = 1469598103934665603ull;
   auto add = [&](uint32_t v) {

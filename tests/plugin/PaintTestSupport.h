@@ -6,9 +6,13 @@
 #include <vector>
 
 #include "uPaint.h"
+#include "uTalvProto.h"
 
 namespace painttest {
 
+// A valid live ticket as the lister reads it.
+TViewTicket LiveTicket(const std::string& mode, int64_t center, int64_t span, const std::string& title,
+                       const std::string& modulation = "NFM");
 // FNV-1a over the pixels (row by row) and the size: one number per scene.
 uint64_t FrameHash(const TPixelFrame& f);
 // Pixel as "r,g,b" for readable failures.

@@ -30,17 +30,6 @@ TTalvFrame ChannelFrame(int64_t seq) {
   return f;
 }
 
-TViewTicket Ticket(const std::string& mode, int64_t center, int64_t span, const std::string& title) {
-  TViewTicket t;
-  t.Valid = true;
-  t.Mode = mode;
-  t.CenterHz = center;
-  t.SpanHz = span;
-  t.Modulation = "NFM";
-  t.Title = title;
-  return t;
-}
-
 struct TScene {
   TPixelFrame Frame;
   TTextRuns Runs;
@@ -97,7 +86,7 @@ TEST(LiveHelpers, MulDivNiceStepAndPanoAges) {
 }
 
 TEST(LiveSpectrum, ShownRangeCutsTheFrameToTheTicketsSpan) {
-  TLiveScene scene(Ticket("spectrum", 100000000, 200000, ""));
+  TLiveScene scene(LiveTicket("spectrum", 100000000, 200000, ""));
   TTalvFrame f = ChannelFrame(1);
   scene.ResolveShownRange(f);
   ASSERT_EQ(f.Bins.size(), 171u);  // bins 938 .. 1108
@@ -105,7 +94,7 @@ TEST(LiveSpectrum, ShownRangeCutsTheFrameToTheTicketsSpan) {
   EXPECT_EQ(scene.ShownLow(), 98800000 + 2400000LL * 938 / 2048);
   EXPECT_EQ(scene.ShownHigh(), 98800000 + 2400000LL * 1109 / 2048);
 
-  TLiveScene narrow(Ticket("spectrum", 100000000, 2000, ""));  // under 8 bins: 4 more on each side
+  TLiveScene narrow(LiveTicket("spectrum", 100000000, 2000, ""));  // under 8 bins: 4 more on each side
   f = ChannelFrame(1);
   narrow.ResolveShownRange(f);
   const int64_t first = int64_t{1199000} * 2048 / 2400000 - 4;  // bins 1023 .. 1023, then 1019 .. 1027
@@ -114,7 +103,7 @@ TEST(LiveSpectrum, ShownRangeCutsTheFrameToTheTicketsSpan) {
   EXPECT_EQ(static_cast<int64_t>(f.Bins.size()), end - first);
   EXPECT_EQ(narrow.ShownLow(), 98800000 + 2400000 * first / 2048);
 
-  TLiveScene whole(Ticket("spectrum", 100000000, 0, ""));  // no span: every bin, the frame's band
+  TLiveScene whole(LiveTicket("spectrum", 100000000, 0, ""));  // no span: every bin, the frame's band
   f = ChannelFrame(1);
   whole.ResolveShownRange(f);
   EXPECT_EQ(f.Bins.size(), 2048u);
@@ -131,14 +120,14 @@ TEST(LiveSpectrum, ShownRangeCutsTheFrameToTheTicketsSpan) {
   f.Rate = 0;
   scene.ResolveShownRange(f);
   EXPECT_EQ(scene.ShownHigh() - scene.ShownLow(), 0);
-  TLiveScene outside(Ticket("spectrum", 200000000, 20000, ""));  // span outside the band: no cut
+  TLiveScene outside(LiveTicket("spectrum", 200000000, 20000, ""));  // span outside the band: no cut
   f = ChannelFrame(1);
   outside.ResolveShownRange(f);
   EXPECT_EQ(f.Bins.size(), 2048u);
 }
 
 TEST(LiveSpectrum, ChannelSceneDrawsGridTraceMarksWaterfallAndTexts) {
-  TLiveScene scene(Ticket("spectrum", 100000000, 200000, "100.000000 MHz  NFM"));
+  TLiveScene scene(LiveTicket("spectrum", 100000000, 200000, "100.000000 MHz  NFM"));
   TScene s;
   s.Paint(scene, Data(ChannelFrame(7)), 640, 400, 10000, {400, 100});
   s.Save("live_spectrum_channel");
@@ -212,7 +201,7 @@ TEST(LiveSpectrum, ChannelSceneDrawsGridTraceMarksWaterfallAndTexts) {
 }
 
 TEST(LiveSpectrum, CursorTextFlipsLeftNearTheRightEdgeAndIsNotSnappedAtOneHzPerPixel) {
-  TLiveScene scene(Ticket("spectrum", 100000000, 200000, "t"));
+  TLiveScene scene(LiveTicket("spectrum", 100000000, 200000, "t"));
   TScene s;
   s.Paint(scene, Data(ChannelFrame(1)), 640, 400, 10000, {620, 30});
   const TTextRun* run = nullptr;
@@ -230,7 +219,7 @@ TEST(LiveSpectrum, CursorTextFlipsLeftNearTheRightEdgeAndIsNotSnappedAtOneHzPerP
   }
 
   // 586 Hz over 586 columns: one hertz per pixel, no rounding.
-  TLiveScene fine(Ticket("spectrum", 0, 0, "t"));
+  TLiveScene fine(LiveTicket("spectrum", 0, 0, "t"));
   TTalvFrame f = ChannelFrame(1);
   f.LoHz = 100000000;
   f.HiHz = 100000586;
@@ -244,7 +233,7 @@ TEST(LiveSpectrum, CursorTextFlipsLeftNearTheRightEdgeAndIsNotSnappedAtOneHzPerP
 }
 
 TEST(LiveSpectrum, WaitingTextsBeforeTheFirstFrame) {
-  TLiveScene scene(Ticket("spectrum", 0, 0, ""));
+  TLiveScene scene(LiveTicket("spectrum", 0, 0, ""));
   TScene s;
   TLiveSnapshot snap;
   s.Paint(scene, snap, 300, 200);
@@ -263,7 +252,7 @@ TEST(LiveSpectrum, WaitingTextsBeforeTheFirstFrame) {
 }
 
 TEST(LiveSpectrum, WaterfallGainsOneRowPerNewFrameNotPerPaint) {
-  TLiveScene scene(Ticket("spectrum", 100000000, 200000, "t"));
+  TLiveScene scene(LiveTicket("spectrum", 100000000, 200000, "t"));
   TScene s;
   TTalvFrame f = ChannelFrame(1);
   s.Paint(scene, Data(f), 640, 400);
@@ -281,7 +270,7 @@ TEST(LiveSpectrum, WaterfallGainsOneRowPerNewFrameNotPerPaint) {
 }
 
 TEST(LiveSpectrum, MarkTableKeepsTheNewest128ForTwoAndAHalfSeconds) {
-  TLiveScene scene(Ticket("spectrum", 0, 0, ""));
+  TLiveScene scene(LiveTicket("spectrum", 0, 0, ""));
   for (int i = 0; i < 128; ++i) scene.MergeMarks({{1000000 + i, 10.0}}, 1000 + static_cast<uint64_t>(i));
   ASSERT_EQ(scene.Marks().size(), 128u);
   scene.MergeMarks({{1000005, 30.0}, {0, 99.0}, {-5, 99.0}}, 1200);  // known Hz updated; Hz below 1 ignored
@@ -301,7 +290,7 @@ TEST(LiveSpectrum, MarkTableKeepsTheNewest128ForTwoAndAHalfSeconds) {
 }
 
 TEST(LiveSpectrum, StaleMarksTurnDimAfter700Ms) {
-  TLiveScene scene(Ticket("spectrum", 100000000, 200000, "t"));
+  TLiveScene scene(LiveTicket("spectrum", 100000000, 200000, "t"));
   TScene s;
   s.Paint(scene, Data(ChannelFrame(1)), 640, 400, 10000);
   TTalvFrame next = ChannelFrame(2);
@@ -315,7 +304,7 @@ TEST(LiveSpectrum, StaleMarksTurnDimAfter700Ms) {
 }
 
 TEST(LiveSpectrum, PanoramaHopsAreDrawnByAge) {
-  TLiveScene scene(Ticket("spectrum", 0, 0, "range"));
+  TLiveScene scene(LiveTicket("spectrum", 0, 0, "range"));
   TTalvFrame f;
   f.Center = 145000000;
   f.Rate = 2000000;
@@ -346,7 +335,7 @@ TEST(LiveSpectrum, PanoramaHopsAreDrawnByAge) {
 }
 
 TEST(LiveSpectrum, HighDpiScalesTheLayout) {
-  TLiveScene scene(Ticket("spectrum", 100000000, 200000, "t"));
+  TLiveScene scene(LiveTicket("spectrum", 100000000, 200000, "t"));
   TScene s;
   s.Paint(scene, Data(ChannelFrame(1)), 960, 600, 10000, {-1, -1}, 144);
   s.Save("live_spectrum_144dpi");
@@ -362,7 +351,7 @@ TEST(LiveSpectrum, HighDpiScalesTheLayout) {
 }
 
 TEST(LiveAudio, BarsShowTheNewestTwentySecondsOldestAtTheLeft) {
-  TLiveScene scene(Ticket("audio", 145012500, 20000, "145.012500 MHz  NFM"));
+  TLiveScene scene(LiveTicket("audio", 145012500, 20000, "145.012500 MHz  NFM"));
   TLiveSnapshot snap;
   snap.HaveData = true;
   snap.Playing = true;
@@ -399,7 +388,7 @@ TEST(LiveAudio, BarsShowTheNewestTwentySecondsOldestAtTheLeft) {
 }
 
 TEST(LiveAudio, WithoutSamplesTheStatusOrWaitingTextShows) {
-  TLiveScene scene(Ticket("audio", 145012500, 0, ""));
+  TLiveScene scene(LiveTicket("audio", 145012500, 0, ""));
   TLiveSnapshot snap;
   TScene s;
   s.Paint(scene, snap, 300, 200);
@@ -414,7 +403,7 @@ TEST(LiveAudio, WithoutSamplesTheStatusOrWaitingTextShows) {
 }
 
 TEST(LiveMulti, LanesShrinkToFitAndEachShowsItsOwnLevels) {
-  TLiveScene scene(Ticket("multi", 0, 0, ""));
+  TLiveScene scene(LiveTicket("multi", 0, 0, ""));
   TLiveSnapshot snap;
   snap.HaveData = true;
   snap.Playing = true;

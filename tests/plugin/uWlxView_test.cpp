@@ -14,6 +14,7 @@
 #include <thread>
 
 #include "FakeEngine.h"
+#include "PaintTestSupport.h"
 #include "TestSupport.h"
 #include "pWindow.h"
 
@@ -21,17 +22,6 @@ using testsupport::TFakeEngine;
 using testsupport::TTempDir;
 
 namespace {
-
-TViewTicket Ticket(const std::string& mode, int64_t center, int64_t span) {
-  TViewTicket t;
-  t.Valid = true;
-  t.Mode = mode;
-  t.CenterHz = center;
-  t.SpanHz = span;
-  t.Modulation = "AM";
-  t.Title = "t";
-  return t;
-}
 
 std::string Command(const TRequest& r) {
   return r.CommandLine;
@@ -135,8 +125,8 @@ TEST(LiveViewWindow, SpectrumTicketPollsItsSpanEverySixtyMsWithoutLiveAudio) {
   TScriptedEngine engine;
   TParent parent;
   TTalvConfig cfg;
-  const plat::TWindowHandle w =
-      OpenLiveViewWith(parent.Handle, Ticket("spectrum", 145000000, 20000), cfg, engine.Options());
+  const plat::TWindowHandle w = OpenLiveViewWith(
+      parent.Handle, painttest::LiveTicket("spectrum", 145000000, 20000, "t", "AM"), cfg, engine.Options());
   ASSERT_NE(w, 0u);
   EXPECT_TRUE(plat::IsLiveViewWindow(w));
   EXPECT_TRUE(plat::LiveViewClassRegistered());
@@ -157,8 +147,8 @@ TEST(LiveViewWindow, SpectrumTicketPollsItsSpanEverySixtyMsWithoutLiveAudio) {
 
   // No span: the whole range; a Mode that is "Audio" only in another case is a spectrum view too.
   TScriptedEngine whole;
-  const plat::TWindowHandle v =
-      OpenLiveViewWith(parent.Handle, Ticket("Audio", 145000000, 0), cfg, whole.Options());
+  const plat::TWindowHandle v = OpenLiveViewWith(
+      parent.Handle, painttest::LiveTicket("Audio", 145000000, 0, "t", "AM"), cfg, whole.Options());
   ASSERT_TRUE(whole.WaitFor("SPECTRUM", 1));
   EXPECT_EQ(ViewOf(v)->Kind(), lkSpectrum);
   CloseLiveView(v);
@@ -170,7 +160,8 @@ TEST(LiveViewWindow, SpectrumFramesReachThePicture) {
   TScriptedEngine engine;
   TParent parent;
   const plat::TWindowHandle w =
-      OpenLiveViewWith(parent.Handle, Ticket("spectrum", 145000000, 0), TTalvConfig{}, engine.Options());
+      OpenLiveViewWith(parent.Handle, painttest::LiveTicket("spectrum", 145000000, 0, "t", "AM"),
+                       TTalvConfig{}, engine.Options());
   ASSERT_TRUE(engine.WaitFor("SPECTRUM", 2));
   for (int i = 0; i < 200 && !ViewOf(w)->State().HaveData; ++i)
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
@@ -201,8 +192,8 @@ TEST(LiveViewWindow, AudioTicketStartsLiveAudioFollowsItsOwnLaneAndStopsIt) {
   }
   TParent parent;
   TTalvConfig cfg;
-  const plat::TWindowHandle w =
-      OpenLiveViewWith(parent.Handle, Ticket("audio", 145012500, 20000), cfg, engine.Options());
+  const plat::TWindowHandle w = OpenLiveViewWith(
+      parent.Handle, painttest::LiveTicket("audio", 145012500, 20000, "t", "AM"), cfg, engine.Options());
   ASSERT_NE(w, 0u);
   ASSERT_TRUE(engine.WaitFor("ENVELOPE", 3));
   EXPECT_TRUE(ViewOf(w)->AudioStarted());
@@ -225,8 +216,8 @@ TEST(LiveViewWindow, AudioTicketStartsLiveAudioFollowsItsOwnLaneAndStopsIt) {
 TEST(LiveViewWindow, AudioTicketWithoutFrequencyPollsButSendsNoLive) {
   TScriptedEngine engine;
   TParent parent;
-  const plat::TWindowHandle w =
-      OpenLiveViewWith(parent.Handle, Ticket("audio", 0, 0), TTalvConfig{}, engine.Options());
+  const plat::TWindowHandle w = OpenLiveViewWith(
+      parent.Handle, painttest::LiveTicket("audio", 0, 0, "t", "AM"), TTalvConfig{}, engine.Options());
   ASSERT_TRUE(engine.WaitFor("ENVELOPE", 2));
   EXPECT_FALSE(ViewOf(w)->AudioStarted());
   CloseLiveView(w);
@@ -243,7 +234,8 @@ TEST(LiveViewWindow, LevelRingKeepsTheNewest4096Samples) {
   }
   TParent parent;
   const plat::TWindowHandle w =
-      OpenLiveViewWith(parent.Handle, Ticket("audio", 145012500, 0), TTalvConfig{}, engine.Options());
+      OpenLiveViewWith(parent.Handle, painttest::LiveTicket("audio", 145012500, 0, "t", "AM"), TTalvConfig{},
+                       engine.Options());
   ASSERT_TRUE(engine.WaitFor("ENVELOPE", 12));  // 10 replies carry the 5000 samples
   const TViewWnd::TState s = ViewOf(w)->State();
   EXPECT_EQ(s.RingCount, 4096);
@@ -259,8 +251,8 @@ TEST(LiveViewWindow, RefusedLiveAudioStaysShownUntilThereIsSomethingToDraw) {
   TScriptedEngine engine;
   engine.RefuseLive = true;
   TParent parent;
-  const plat::TWindowHandle w =
-      OpenLiveViewWith(parent.Handle, Ticket("multi", 0, 0), TTalvConfig{}, engine.Options());
+  const plat::TWindowHandle w = OpenLiveViewWith(
+      parent.Handle, painttest::LiveTicket("multi", 0, 0, "t", "AM"), TTalvConfig{}, engine.Options());
   ASSERT_TRUE(engine.WaitFor("ENVELOPE", 3));  // polls that succeed with no lane
   EXPECT_EQ(ViewOf(w)->State().StatusText, "live audio: no receiver found");
   EXPECT_FALSE(ViewOf(w)->AudioStarted());
@@ -289,8 +281,8 @@ TEST(LiveViewWindow, FailedPollsShowTheEngineText) {
   TScriptedEngine engine;
   engine.Engine().ReplyLines({"ERR no spectrum yet"});
   TParent parent;
-  const plat::TWindowHandle w =
-      OpenLiveViewWith(parent.Handle, Ticket("spectrum", 0, 0), TTalvConfig{}, engine.Options());
+  const plat::TWindowHandle w = OpenLiveViewWith(
+      parent.Handle, painttest::LiveTicket("spectrum", 0, 0, "t", "AM"), TTalvConfig{}, engine.Options());
   ASSERT_TRUE(engine.WaitFor("SPECTRUM", 2));
   std::this_thread::sleep_for(std::chrono::milliseconds(20));
   EXPECT_EQ(ViewOf(w)->State().StatusText, "no spectrum yet");
@@ -307,8 +299,8 @@ TEST(LiveViewWindow, CloseReturnsSoonAgainstAnEngineThatNeverAnswers) {
   TScriptedEngine engine;
   engine.Engine().SetSilent(true);
   TParent parent;
-  const plat::TWindowHandle w =
-      OpenLiveViewWith(parent.Handle, Ticket("spectrum", 0, 0), TTalvConfig{}, engine.Options());
+  const plat::TWindowHandle w = OpenLiveViewWith(
+      parent.Handle, painttest::LiveTicket("spectrum", 0, 0, "t", "AM"), TTalvConfig{}, engine.Options());
   ASSERT_TRUE(engine.WaitFor("SPECTRUM", 1));  // the poll thread now waits for a reply
   const auto t0 = std::chrono::steady_clock::now();
   CloseLiveView(w);
@@ -321,8 +313,8 @@ TEST(LiveViewWindow, CloseReturnsSoonAgainstAnEngineThatNeverAnswers) {
 TEST(LiveViewWindow, AViewDestroyedWithItsWindowStopsPollingAndLiveAudio) {
   TScriptedEngine engine;
   TParent parent;
-  const plat::TWindowHandle w =
-      OpenLiveViewWith(parent.Handle, Ticket("multi", 0, 0), TTalvConfig{}, engine.Options());
+  const plat::TWindowHandle w = OpenLiveViewWith(
+      parent.Handle, painttest::LiveTicket("multi", 0, 0, "t", "AM"), TTalvConfig{}, engine.Options());
   ASSERT_TRUE(engine.WaitFor("ENVELOPE", 1));
   plat::DestroyViewWindowFromSystem(w);  // as when the lister closes without ListCloseWindow
   EXPECT_EQ(plat::OpenViewWindows(), 0);
@@ -335,7 +327,9 @@ TEST(LiveViewWindow, AViewDestroyedWithItsWindowStopsPollingAndLiveAudio) {
 
 TEST(LiveViewWindow, NoParentNoWindowAndNothingSent) {
   TScriptedEngine engine;
-  EXPECT_EQ(OpenLiveViewWith(0, Ticket("multi", 0, 0), TTalvConfig{}, engine.Options()), 0u);
+  EXPECT_EQ(
+      OpenLiveViewWith(0, painttest::LiveTicket("multi", 0, 0, "t", "AM"), TTalvConfig{}, engine.Options()),
+      0u);
   EXPECT_EQ(plat::OpenViewWindows(), 0);
   std::this_thread::sleep_for(std::chrono::milliseconds(100));
   EXPECT_EQ(engine.Requests().size(), 0u);
