@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <mutex>
+#include <thread>
 
 #include "FakeEngine.h"
 #include "PaintTestSupport.h"
@@ -107,6 +108,35 @@ TEST_F(FsFiles, RecordingsAreCopiedWithTheirOwnProgressNames) {
   EXPECT_EQ(PluginGetFile("\\Archive\\145.012500 MHz\\145.0125MHz_20240131_235959.wav", Local("b.wav"), 0),
             kFsFileOk);
   EXPECT_EQ(Slurp(Local("b.wav")), TakeBytes);
+}
+
+TEST_F(FsFiles, CopiesAtTheSameTimeReportOnlyTheirOwnNames) {
+  // Two takes of several chunks each, fetched on two threads at once.
+  const std::string second = Channel + plat::PathSeparator() + "145.0125MHz_20240201_000000.wav";
+  const std::string big(6u << 20, 'x');
+  ASSERT_TRUE(WriteWholeFile(Take, big));
+  ASSERT_TRUE(WriteWholeFile(second, big));
+  int a = -1, b = -1;
+  std::thread other([&] {
+    b = PluginGetFile("\\Channels\\145.012500 MHz\\145.0125MHz_20240201_000000.wav", Local("b.wav"), 0);
+  });
+  a = PluginGetFile(kTakeEntry, Local("a.wav"), 0);
+  other.join();
+  EXPECT_EQ(a, kFsFileOk);
+  EXPECT_EQ(b, kFsFileOk);
+  int ofA = 0, ofB = 0;
+  for (const auto& r : Ui.Reports) {
+    if (r.Source == Take) {
+      EXPECT_EQ(r.Target, Local("a.wav"));
+      ++ofA;
+    } else {
+      EXPECT_EQ(r.Source, second);
+      EXPECT_EQ(r.Target, Local("b.wav"));
+      ++ofB;
+    }
+  }
+  EXPECT_GE(ofA, 6);
+  EXPECT_GE(ofB, 6);
 }
 
 TEST_F(FsFiles, AGoneRecordingIsNotFoundBeforeTheLocalFileIsLookedAt) {
