@@ -15,7 +15,7 @@ TLiveKind LiveKindOfMode(const std::string& mode) {
   return lkSpectrum;
 }
 
-int32_t MulDiv(int32_t a, int32_t b, int32_t c) {
+int32_t MulDivRound(int32_t a, int32_t b, int32_t c) {
   if (c == 0) return -1;
   const int64_t p = static_cast<int64_t>(a) * b;
   const bool negative = (p < 0) != (c < 0);
@@ -63,7 +63,7 @@ constexpr int32_t kLeft = 46, kTop = 22, kRightGap = 8, kBottomGap = 16;
 }  // namespace
 
 TSpectrumLayout SpectrumLayout(int32_t width, int32_t height, int32_t dpi) {
-  auto s = [dpi](int32_t n) { return MulDiv(n, dpi, 96); };
+  auto s = [dpi](int32_t n) { return MulDivRound(n, dpi, 96); };
   TSpectrumLayout l;
   l.Trace.Left = s(kLeft);
   l.Trace.Top = s(kTop);
@@ -222,16 +222,16 @@ void TLiveScene::DrawMarks(const TSpectrumLayout& lay, const TInput& in, ITextMe
     if (e.Hz >= low && e.Hz <= high && e.SeenMs + kMarkKeepMs >= in.NowMs) shown.push_back(e);
   std::stable_sort(shown.begin(), shown.end(),
                    [](const TLiveMark& a, const TLiveMark& b) { return a.Hz < b.Hz; });
-  auto s = [this](int32_t n) { return MulDiv(n, FDpi, 96); };
   int32_t lastLabel = -1000;
   for (const TLiveMark& e : shown) {
     const int32_t x = static_cast<int32_t>((e.Hz - low) * tw / (high - low)) + t.Left;
     if (x < t.Left || x > t.Right) continue;
     const bool stale = e.SeenMs + kMarkStaleMs < in.NowMs;
     DrawDottedLine(f, x, t.Top, x, t.Bottom, stale ? kMarkStale : kMarkFresh);
-    DrawDottedLine(f, x, lay.Waterfall.Top, x, lay.Waterfall.Top + s(6), stale ? kMarkStale : kMarkFresh);
-    if (x - lastLabel >= s(96)) {
-      AddTextRun(runs, m, x + s(3), t.Top + s(2), stale ? kMarkLabelStale : kMarkLabelFresh,
+    DrawDottedLine(f, x, lay.Waterfall.Top, x, lay.Waterfall.Top + Scaled(6),
+                   stale ? kMarkStale : kMarkFresh);
+    if (x - lastLabel >= Scaled(96)) {
+      AddTextRun(runs, m, x + Scaled(3), t.Top + Scaled(2), stale ? kMarkLabelStale : kMarkLabelFresh,
                  FormatHz(e.Hz) + "  " + Whole(e.Snr) + " dB");
       lastLabel = x;
     }
@@ -246,7 +246,6 @@ void TLiveScene::DrawCursor(const TTalvFrame& frame, const TSpectrumLayout& lay,
   if (tw <= 2 || lowHz >= highHz) return;
   const int32_t x = in.Cursor.X, y = in.Cursor.Y;
   if (x < t.Left || x > t.Right || y < t.Top || y > lay.Waterfall.Bottom) return;
-  auto s = [this](int32_t n) { return MulDiv(n, FDpi, 96); };
   int64_t hz = lowHz + (x - t.Left) * (highHz - lowHz) / tw;
   const int64_t step = NiceStep((highHz - lowHz) / tw);
   if (step > 1) hz = step * ((hz + step / 2) / step);
@@ -258,22 +257,21 @@ void TLiveScene::DrawCursor(const TTalvFrame& frame, const TSpectrumLayout& lay,
     text += "   " + Whole(frame.Bins[static_cast<size_t>(k)]) + " dBFS";
   }
   const int32_t width = m.TextWidth(text);
-  int32_t tx = x + s(4);
-  if (tx + width > t.Right) tx = x - s(4) - width;
-  AddTextRun(runs, m, std::max(tx, t.Left), t.Top + s(2), kCursorText, text);
+  int32_t tx = x + Scaled(4);
+  if (tx + width > t.Right) tx = x - Scaled(4) - width;
+  AddTextRun(runs, m, std::max(tx, t.Left), t.Top + Scaled(2), kCursorText, text);
 
   if (th > 2 && low < high && y >= t.Top && y <= t.Bottom) {
     DrawDottedLine(f, t.Left, y, t.Right, y, kCursorLine);
     const std::string level = Whole((high - low) * (t.Bottom - y) / th + low) + " dBFS";
-    int32_t ty = y - s(2) - m.TextHeight();
-    if (ty < t.Top) ty = y + s(2);
-    AddTextRun(runs, m, std::max(t.Right - s(4) - m.TextWidth(level), t.Left), ty, kCursorText, level);
+    int32_t ty = y - Scaled(2) - m.TextHeight();
+    if (ty < t.Top) ty = y + Scaled(2);
+    AddTextRun(runs, m, std::max(t.Right - Scaled(4) - m.TextWidth(level), t.Left), ty, kCursorText, level);
   }
 }
 
 void TLiveScene::PaintSpectrum(TLiveSnapshot& snap, const TInput& in, ITextMeasure& m, TPixelFrame& f,
                                TTextRuns& runs) {
-  auto s = [this](int32_t n) { return MulDiv(n, FDpi, 96); };
   const TSpectrumLayout lay = SpectrumLayout(in.Width, in.Height, FDpi);
   const TPaintRect& wf = lay.Waterfall;
   // The waterfall covers its rectangle: the background goes everywhere else.
@@ -290,7 +288,7 @@ void TLiveScene::PaintSpectrum(TLiveSnapshot& snap, const TInput& in, ITextMeasu
     FillFrame(f, kBackground);
   }
   if (!snap.HaveData) {
-    AddTextRun(runs, m, s(46), s(22), kStatus,
+    AddTextRun(runs, m, Scaled(46), Scaled(22), kStatus,
                snap.StatusText.empty() ? "waiting for the first spectrum frame..." : snap.StatusText);
     return;
   }
@@ -308,20 +306,21 @@ void TLiveScene::PaintSpectrum(TLiveSnapshot& snap, const TInput& in, ITextMeasu
   DrawMarks(lay, in, m, f, runs);
 
   // Header: title, summary, frequency labels under the waterfall.
-  AddTextRun(runs, m, s(46), s(4), kTitle, FTicket.Title.empty() ? FormatHz(frame.Center) : FTicket.Title);
-  AddTextRun(runs, m, wf.Right - s(320), s(4), kSummary,
+  AddTextRun(runs, m, Scaled(46), Scaled(4), kTitle,
+             FTicket.Title.empty() ? FormatHz(frame.Center) : FTicket.Title);
+  AddTextRun(runs, m, wf.Right - Scaled(320), Scaled(4), kSummary,
              std::to_string(FMarks.size()) + " ch  " + FormatHz(FShownHigh - FShownLow) + " span  noise " +
                  Whole(frame.Noise) + " dBFS  src " + frame.Source);
   for (int32_t k = 0; k <= 4; ++k) {
-    int32_t x = wf.Left + MulDiv(k, wf.Width(), 4);
-    if (k >= 1 && k <= 3) x -= s(35);
-    if (k == 4) x -= s(70);
-    AddTextRun(runs, m, x, wf.Bottom + s(2), kSummary,
+    int32_t x = wf.Left + MulDivRound(k, wf.Width(), 4);
+    if (k >= 1 && k <= 3) x -= Scaled(35);
+    if (k == 4) x -= Scaled(70);
+    AddTextRun(runs, m, x, wf.Bottom + Scaled(2), kSummary,
                FormatHz(FShownLow + (FShownHigh - FShownLow) * k / 4));
   }
   DrawCursor(frame, lay, low, high, in, m, f, runs);
-  AddTextRun(runs, m, s(4), lay.Trace.Top - s(2), kDbLabel, Whole(high));
-  AddTextRun(runs, m, s(4), lay.Trace.Bottom - s(12), kDbLabel, Whole(low) + " dB");
+  AddTextRun(runs, m, Scaled(4), lay.Trace.Top - Scaled(2), kDbLabel, Whole(high));
+  AddTextRun(runs, m, Scaled(4), lay.Trace.Bottom - Scaled(12), kDbLabel, Whole(low) + " dB");
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -349,63 +348,62 @@ void DrawLevelBars(TPixelFrame& f, const TTalvLevel* levels, int32_t s, int32_t 
 
 void TLiveScene::PaintAudio(TLiveSnapshot& snap, const TInput& in, ITextMeasure& m, TPixelFrame& f,
                             TTextRuns& runs) {
-  auto s = [this](int32_t n) { return MulDiv(n, FDpi, 96); };
   FillFrame(f, kBackground);
-  const int32_t pw = in.Width - s(kLeft) - s(kRightGap), ph = in.Height - s(kTop) - s(kBottomGap);
+  const int32_t pw = in.Width - Scaled(kLeft) - Scaled(kRightGap),
+                ph = in.Height - Scaled(kTop) - Scaled(kBottomGap);
   if (pw <= 4 || ph <= 8) return;
-  const int32_t mid = s(kTop) + ph / 2;
+  const int32_t mid = Scaled(kTop) + ph / 2;
   const int32_t rate = snap.LevelRate < 1 ? kDefaultLevelRate : snap.LevelRate;
   const int32_t shown = ShownLevelCount(static_cast<int32_t>(snap.Levels.size()), rate);
   const TTalvLevel* newest = snap.Levels.data() + (snap.Levels.size() - static_cast<size_t>(shown));
 
   std::string title = FTicket.Title.empty() ? FormatHz(FTicket.CenterHz) : FTicket.Title;
   title += snap.Playing ? "  -  listening (" + FTicket.Modulation + ")" : "  -  not playing";
-  AddTextRun(runs, m, s(kLeft), s(4), kTitle, title);
-  DrawLine(f, s(kLeft), mid, s(kLeft) + pw, mid, kGrid);
+  AddTextRun(runs, m, Scaled(kLeft), Scaled(4), kTitle, title);
+  DrawLine(f, Scaled(kLeft), mid, Scaled(kLeft) + pw, mid, kGrid);
   if (shown > 0) {
-    DrawLevelBars(f, newest, shown, s(kLeft), pw, mid, ph / 2);
-    AddTextRun(runs, m, s(4), s(kTop), kDbLabel, "peak / rms");
-    AddTextRun(runs, m, s(kLeft), in.Height - s(kBottomGap) + 2, kDbLabel,
+    DrawLevelBars(f, newest, shown, Scaled(kLeft), pw, mid, ph / 2);
+    AddTextRun(runs, m, Scaled(4), Scaled(kTop), kDbLabel, "peak / rms");
+    AddTextRun(runs, m, Scaled(kLeft), in.Height - Scaled(kBottomGap) + 2, kDbLabel,
                Whole(static_cast<double>(shown) / rate) + " s shown");
   } else {
-    AddTextRun(runs, m, s(kLeft), mid - s(8), kStatus,
+    AddTextRun(runs, m, Scaled(kLeft), mid - Scaled(8), kStatus,
                snap.StatusText.empty() ? "waiting for audio..." : snap.StatusText);
   }
 }
 
 void TLiveScene::PaintMulti(TLiveSnapshot& snap, const TInput& in, ITextMeasure& m, TPixelFrame& f,
                             TTextRuns& runs) {
-  auto s = [this](int32_t n) { return MulDiv(n, FDpi, 96); };
   FillFrame(f, kBackground);
   const int32_t rate = snap.LevelRate < 1 ? kDefaultLevelRate : snap.LevelRate;
   const int32_t lanes = static_cast<int32_t>(snap.Lanes.size());
   std::string title = FTicket.Title.empty() ? "all active channels" : FTicket.Title;
   title += snap.Playing ? "  -  " + std::to_string(lanes) + " channel(s) live" : "  -  not playing";
-  AddTextRun(runs, m, s(kLeft), s(4), kTitle, title);
+  AddTextRun(runs, m, Scaled(kLeft), Scaled(4), kTitle, title);
   if (lanes == 0) {
-    AddTextRun(runs, m, s(kLeft), s(kTop) + s(10), kStatus,
+    AddTextRun(runs, m, Scaled(kLeft), Scaled(kTop) + Scaled(10), kStatus,
                snap.StatusText.empty() ? "no channel above the threshold yet..." : snap.StatusText);
     return;
   }
-  int32_t lh = s(50);
-  const int32_t gap = s(4), pw = in.Width - s(kLeft) - s(kRightGap);
+  int32_t lh = Scaled(50);
+  const int32_t gap = Scaled(4), pw = in.Width - Scaled(kLeft) - Scaled(kRightGap);
   if (pw <= 4) return;
-  const int32_t ah = in.Height - s(kTop) - s(kBottomGap);
-  if (ah < (lh + gap) * lanes) lh = std::max(ah / lanes - gap, s(12));
+  const int32_t ah = in.Height - Scaled(kTop) - Scaled(kBottomGap);
+  if (ah < (lh + gap) * lanes) lh = std::max(ah / lanes - gap, Scaled(12));
   for (int32_t p = 0; p < lanes; ++p) {
-    const int32_t t = s(kTop) + (lh + gap) * p;
-    if (t + lh > in.Height - s(kBottomGap)) break;
-    FillRect(f, {s(kLeft), t, s(kLeft) + pw, t + lh}, kLane);
+    const int32_t t = Scaled(kTop) + (lh + gap) * p;
+    if (t + lh > in.Height - Scaled(kBottomGap)) break;
+    FillRect(f, {Scaled(kLeft), t, Scaled(kLeft) + pw, t + lh}, kLane);
     const int32_t mid = t + lh / 2;
-    DrawLine(f, s(kLeft), mid, s(kLeft) + pw, mid, kGrid);
+    DrawLine(f, Scaled(kLeft), mid, Scaled(kLeft) + pw, mid, kGrid);
     const TTalvLevelArray& levels = snap.Lanes[static_cast<size_t>(p)].Levels;
     const int32_t shown = ShownLevelCount(static_cast<int32_t>(levels.size()), rate);
-    DrawLevelBars(f, levels.data() + (levels.size() - static_cast<size_t>(shown)), shown, s(kLeft), pw, mid,
-                  lh / 2);
-    AddTextRun(runs, m, s(2), t + 1, kTitle, FormatHz(snap.Lanes[static_cast<size_t>(p)].Hz));
+    DrawLevelBars(f, levels.data() + (levels.size() - static_cast<size_t>(shown)), shown, Scaled(kLeft), pw,
+                  mid, lh / 2);
+    AddTextRun(runs, m, Scaled(2), t + 1, kTitle, FormatHz(snap.Lanes[static_cast<size_t>(p)].Hz));
   }
   const int32_t s0 = ShownLevelCount(static_cast<int32_t>(snap.Lanes[0].Levels.size()), rate);
   AddTextRun(
-      runs, m, s(kLeft), in.Height - s(kBottomGap) + 2, kDbLabel,
+      runs, m, Scaled(kLeft), in.Height - Scaled(kBottomGap) + 2, kDbLabel,
       Whole(static_cast<double>(s0) / rate) + " s shown  -  " + std::to_string(lh) + " px per channel");
 }

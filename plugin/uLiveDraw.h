@@ -10,7 +10,7 @@
 // texts as runs, which the window draws on top with its font. So a scene can be checked as an image
 // anywhere, and the Windows builds draw the same pixels as the Linux one.
 //
-// Lengths are given at 96 DPI and scaled with MulDiv(n, DPI, 96). Numbers in texts are written with
+// Lengths are given at 96 DPI and scaled with MulDivRound(n, DPI, 96). Numbers in texts are written with
 // the settings unit's "." formatter. The scene belongs to the window thread; nothing here locks.
 #include <cstdint>
 #include <string>
@@ -24,9 +24,9 @@
 enum TLiveKind : uint8_t { lkSpectrum = 0, lkAudio = 1, lkMulti = 2 };
 TLiveKind LiveKindOfMode(const std::string& mode);
 
-// a x b / c rounded half away from zero, as the system's MulDiv; -1 for c = 0 or a result outside
-// the Int32 range.
-int32_t MulDiv(int32_t a, int32_t b, int32_t c);
+// a x b / c rounded half away from zero, as the system's MulDiv (the scaling of every length by the
+// DPI); -1 for c = 0 or a result outside the Int32 range.
+int32_t MulDivRound(int32_t a, int32_t b, int32_t c);
 // The smallest of 1, 2, 5, 10, 20, 50, ... that is at least value (1 for values up to 1).
 int64_t NiceStep(int64_t value);
 // How bright a panorama hop of that age (ms) is drawn: 0 without data (below 0), 1 up to 300 ms, then
@@ -123,6 +123,8 @@ class TLiveScene {
   int64_t LastDrawnSeq() const { return FLastSeq; }
 
  private:
+  // A length given at 96 DPI at the DPI of the paint.
+  int32_t Scaled(int32_t n) const { return MulDivRound(n, FDpi, 96); }
   void PaintSpectrum(TLiveSnapshot& snap, const TInput& in, ITextMeasure& m, TPixelFrame& f, TTextRuns& runs);
   void PaintAudio(TLiveSnapshot& snap, const TInput& in, ITextMeasure& m, TPixelFrame& f, TTextRuns& runs);
   void PaintMulti(TLiveSnapshot& snap, const TInput& in, ITextMeasure& m, TPixelFrame& f, TTextRuns& runs);

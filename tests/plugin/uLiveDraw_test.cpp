@@ -62,11 +62,11 @@ TLiveSnapshot Data(const TTalvFrame& f) {
 }
 
 TEST(LiveHelpers, MulDivNiceStepAndPanoAges) {
-  EXPECT_EQ(MulDiv(11, 144, 96), 17);  // 16.5 rounds away from zero
-  EXPECT_EQ(MulDiv(46, 144, 96), 69);
-  EXPECT_EQ(MulDiv(-11, 144, 96), -17);
-  EXPECT_EQ(MulDiv(5, 3, 0), -1);
-  EXPECT_EQ(MulDiv(1 << 30, 8, 1), -1);
+  EXPECT_EQ(MulDivRound(11, 144, 96), 17);  // 16.5 rounds away from zero
+  EXPECT_EQ(MulDivRound(46, 144, 96), 69);
+  EXPECT_EQ(MulDivRound(-11, 144, 96), -17);
+  EXPECT_EQ(MulDivRound(5, 3, 0), -1);
+  EXPECT_EQ(MulDivRound(1 << 30, 8, 1), -1);
   EXPECT_EQ(NiceStep(0), 1);
   EXPECT_EQ(NiceStep(1), 1);
   EXPECT_EQ(NiceStep(3), 5);
