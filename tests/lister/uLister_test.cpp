@@ -24,6 +24,7 @@
 #include "pViewWindow.h"
 #include "uIpcClient.h"
 #include "uLiveDraw.h"
+#include "wDib.h"
 #include "wfxHost.h"
 
 namespace {
@@ -143,13 +144,7 @@ class TLister : public ::testing::Test {
   static std::vector<uint32_t> Capture(HWND view) {
     RedrawWindow(view, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
     HDC dc = GetDC(view);
-    BITMAPINFO bi = {};
-    bi.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-    bi.bmiHeader.biWidth = kWidth;
-    bi.bmiHeader.biHeight = -kHeight;
-    bi.bmiHeader.biPlanes = 1;
-    bi.bmiHeader.biBitCount = 32;
-    bi.bmiHeader.biCompression = BI_RGB;
+    BITMAPINFO bi = plat::TopDownDibInfo(kWidth, kHeight);
     void* bits = nullptr;
     HBITMAP dib = CreateDIBSection(dc, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
     HDC mem = CreateCompatibleDC(dc);
