@@ -131,6 +131,11 @@ TEST(EngineProgram, NameByBitnessAndWow64) {
   if (plat::Is64BitBuild()) {
     EXPECT_FALSE(plat::RunningUnderWow64());
   }
+  // Windows gives a WOW64 process the variable PROCESSOR_ARCHITEW6432 (the machine's own kind): an
+  // oracle that does not ask IsWow64Process. So a 32-bit plug-in on 64-bit Windows starts engine64.
+  if (plat::PathSeparator() == '\\') {
+    EXPECT_EQ(plat::RunningUnderWow64(), plat::HasEnv("PROCESSOR_ARCHITEW6432"));
+  }
   TEngineClient client;
   EXPECT_EQ(client.EnginePath(), JoinPath(PluginFolder(), EngineFileName()));
 }
@@ -350,7 +355,9 @@ TEST(ClientCommands, QuitIsWrittenWithoutWaitingForAReply) {
   TFakeClient t;
   t.Fake.SetSilent(true);  // a reply would never come: SendQuit must not wait for one
   ASSERT_TRUE(t.Start());
+  uint64_t start = plat::TickMs();
   t.Client.SendQuit();
+  EXPECT_LT(plat::TickMs() - start, 2000u);
   for (int i = 0; i < 200 && t.Fake.RequestCount() == 0; ++i) plat::SleepMs(10);
   ASSERT_EQ(t.Fake.RequestCount(), 1);
   EXPECT_EQ(t.Fake.Requests()[0].CommandLine, "QUIT");
@@ -454,6 +461,21 @@ TEST(EngineStart, AnEngineThatNeverOpensThePipeIsPolledFortyTimes) {
   EXPECT_EQ(clock.NowMs() - start, 40u * 50u);
   EXPECT_EQ(env.Value("args"), "--service");
   EXPECT_EQ(env.StartCount(), 1);
+}
+
+TEST(EngineStart, AFileThatIsNoProgramCannotBeStarted) {
+  testsupport::TTempDir dir;
+  // Text under the engine's name: found, but the system refuses to run it.
+  ASSERT_TRUE(testsupport::WriteWholeFile(dir.File("broken_engine.exe"), "not a program\n"));
+  TEngineClientSetup s = SetupFor(testsupport::UniquePipeName("broken"), dir.Path());
+  s.EngineFile = "broken_engine.exe";
+  TEngineClient client(s);
+  std::string error;
+  EXPECT_FALSE(client.StartScan(TTalvConfig{}, error));
+  const std::string head = "cannot start engine (error ";
+  ASSERT_EQ(error.compare(0, head.size(), head), 0) << error;
+  EXPECT_EQ(error.back(), ')');
+  EXPECT_NE(error, head + "0)");  // the system's code, not a made-up one
 }
 
 TEST(EngineStart, TwoThreadsThatFindNoEngineStartOne) {
