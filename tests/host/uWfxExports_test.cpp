@@ -104,6 +104,41 @@ TEST_F(LoadedPlugin, RootNameAndDetectStringAreCutToTheHostsBuffer) {
   EXPECT_EQ(Host.RootName(0).substr(0, 4), "XXXX");
 }
 
+TEST_F(LoadedPlugin, HostsMayCallDefaultParamsFirstBothInitsAndPassLongPaths) {
+  // A Linux host's order: the default parameters before any initialisation, then both initialisations.
+  TWfxDefaultParams params{};
+  params.size = sizeof params;
+  params.PluginInterfaceVersionHi = 2;
+  std::strcpy(params.DefaultIniName, "elsewhere.ini");
+  Host.X().FsSetDefaultParams(&params);
+  EXPECT_TRUE(plat::FileExists(Ini()));  // located beside the library, not where the host's block says
+  ASSERT_EQ(Host.InitA(3), 0);
+  Init();
+  EXPECT_TRUE(Host.List("\\Config").Ok);
+  // Paths of up to 4096 characters are read whole and refused as no folder; nothing is written back.
+  const std::string longPath = "\\Config\\" + std::string(4080, 'x');
+  const TListing l = Host.List(longPath);
+  EXPECT_FALSE(l.Ok);
+  std::string name = longPath;
+  EXPECT_EQ(Host.Execute(name, "open"), kExecError);
+  EXPECT_TRUE(Host.Requests.empty());
+}
+
+TEST_F(LoadedPlugin, MissingHostArgumentsAreTakenAsEmpty) {
+  Init();
+  TWfxFindDataW fd{};
+  TWfxHandle h = Host.X().FsFindFirstW(nullptr, &fd);  // no path: the root
+  ASSERT_NE(h, WfxInvalidHandle());
+  EXPECT_EQ(FromHost16(fd.cFileName), "Config");
+  Host.X().FsFindClose(h);
+  EXPECT_EQ(Host.X().FsExecuteFileW(nullptr, nullptr, nullptr), kExecYourself);
+  EXPECT_EQ(Host.X().FsGetFileW(nullptr, nullptr, 0, nullptr), 6);  // nothing that can be fetched
+  EXPECT_EQ(Host.X().FsDeleteFileW(nullptr), 0);
+  EXPECT_EQ(Host.X().ListGetPreviewBitmapW(nullptr, 96, 96, nullptr, 0), nullptr);
+  Host.X().FsGetDefRootName(nullptr, 260);
+  Host.X().ListGetDetectString(nullptr, 260);
+}
+
 // ---------------------------------------------------------------------------------------------
 // Listings without an engine
 
