@@ -43,7 +43,8 @@ class TRatioReporter : public benchmark::ConsoleReporter {
       auto goal = Goals.find(name);
       if (goal == Goals.end()) continue;
       const double ours = Timings.at(name).Seconds * 1e6;
-      std::printf("%-44s %12.3f %12.3f %8s\n", name.c_str(), ours, goal->second, ours < goal->second ? "yes" : "NO");
+      std::printf("%-44s %12.3f %12.3f %8s\n", name.c_str(), ours, goal->second,
+                  ours < goal->second ? "yes" : "NO");
     }
   }
 

@@ -16,28 +16,12 @@
 
 namespace {
 
-TTextLines ChannelsReply(int count) {
-  TTextLines lines = {"OK"};
-  for (int i = 0; i < count; ++i) {
-    TChannelRec r;
-    r.Hz = 144000000 + int64_t{i} * 12500;
-    r.FirstSeen = 46000.25 + i * 1e-5;
-    r.LastSeen = r.FirstSeen + 0.01;
-    r.Hits = 1 + i % 97;
-    r.PeakSnrDb = 10 + (i % 300) * 0.1;
-    r.LastSnrDb = 8 + (i % 200) * 0.1;
-    r.Active = i % 7 == 0;
-    lines.push_back(FormatChannelRec(r));
-  }
-  return lines;
-}
-
 // An engine stand-in on the shipped pipe name (scripts/bench.sh gives the run a private runtime folder,
 // where the pipe's socket lies), answering CHANNELS with 1000 channels and STATUS as a running scan.
 class TBenchEngine {
  public:
   TBenchEngine() {
-    FChannels = ChannelsReply(1000);
+    FChannels = talvbench::ChannelsReplyLines(1000);
     Ok = FServer.Open() && FLoop.Start([this] {
       FServer.Serve([this](plat::TPipeConn& conn) {
         TRequest request;

@@ -81,16 +81,7 @@ class WithEngine : public ::testing::Test {
     return result;
   }
   std::string Ini() const { return Dir.File("wfx_talvoran.ini"); }
-  bool IniHas(const std::string& line) const {
-    const std::string bytes = ReadWholeFile(Ini());
-    std::u16string wide;
-    for (size_t i = 2; i + 1 < bytes.size(); i += 2)
-      wide.push_back(char16_t(uint8_t(bytes[i]) | uint8_t(bytes[i + 1]) << 8));
-    const std::string text = bytes.size() >= 2 && uint8_t(bytes[0]) == 0xFF ? plat::Utf16ToUtf8(wide) : bytes;
-    for (const std::string& l : testsupport::SplitLines(text))
-      if (l == line) return true;
-    return false;
-  }
+  bool IniHas(const std::string& line) const { return IniHasLine(Ini(), line); }
 
   TTempDir Dir;
   TTestHost Host;

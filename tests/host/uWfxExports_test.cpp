@@ -42,22 +42,7 @@ class LoadedPlugin : public ::testing::Test {
   void Init() { ASSERT_EQ(Host.InitW(), 0); }
 
   std::string Ini() const { return Dir.File("wfx_talvoran.ini"); }
-  // The settings file as text (the profile functions keep it as UTF-16 with a byte order mark).
-  std::string IniText() const {
-    const std::string bytes = ReadWholeFile(Ini());
-    if (bytes.size() >= 2 && uint8_t(bytes[0]) == 0xFF && uint8_t(bytes[1]) == 0xFE) {
-      std::u16string wide;
-      for (size_t i = 2; i + 1 < bytes.size(); i += 2)
-        wide.push_back(char16_t(uint8_t(bytes[i]) | uint8_t(bytes[i + 1]) << 8));
-      return plat::Utf16ToUtf8(wide);
-    }
-    return bytes;
-  }
-  bool IniHas(const std::string& line) const {
-    for (const std::string& l : testsupport::SplitLines(IniText()))
-      if (l == line) return true;
-    return false;
-  }
+  bool IniHas(const std::string& line) const { return IniHasLine(Ini(), line); }
   // Opens an entry with the verb "open".
   int Open(const std::string& path, std::string* rewritten = nullptr) {
     std::string name = path;
