@@ -66,10 +66,8 @@ void TPipeServer::Serve(const std::function<void(TPipeConn&)>& onConnection,
       TConnSlot* s = slot.get();
       s->Conn = std::move(conn);
       ++FActive;
-      {
-        std::lock_guard<std::mutex> lock(FSlotsLock);
-        FSlots.push_back(std::move(slot));
-      }
+      // The slot is listed only once its thread handle is stored: a connection that ends at once could
+      // otherwise be reaped (joined and freed) while Start is still writing that handle.
       bool started = s->Thread.Start([this, s, handler] {
         try {
           (*handler)(*s->Conn);
@@ -85,6 +83,10 @@ void TPipeServer::Serve(const std::function<void(TPipeConn&)>& onConnection,
         --FActive;
         s->Done = true;
         if (onError) onError("cannot start a connection thread", 0);
+      }
+      {
+        std::lock_guard<std::mutex> lock(FSlotsLock);
+        FSlots.push_back(std::move(slot));
       }
     } else if (!FStop.load()) {
       if (onError) onError(FLastError, FLastErrorCode);

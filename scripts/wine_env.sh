@@ -62,6 +62,16 @@ wine_prefix() {
   # here with no pipe of ours open: started by a test, they would hold the test runner's output pipe
   # and stall it.
   wineserver -w >/dev/null 2>&1 || true
+  # Without an X display, Wine's null graphics driver still lets programs create (hidden) windows,
+  # post to them and run thread timers; with a display, Wine's own driver is used. The
+  # server is restarted after the change: Wine's desktop process keeps the driver it started with.
+  if [ -z "${DISPLAY:-}" ]; then
+    wine_run "$1" reg.exe add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null 2>&1 </dev/null || true
+    wineserver -k >/dev/null 2>&1 || true
+    wineserver -w >/dev/null 2>&1 || true
+  else
+    wine_run "$1" reg.exe delete 'HKCU\Software\Wine\Drivers' /v Graphics /f >/dev/null 2>&1 </dev/null || true
+  fi
   /usr/lib/wine/wineserver64 -p >/dev/null 2>&1 </dev/null || wineserver -p >/dev/null 2>&1 </dev/null || true
   wine_run "$1" cmd.exe /c exit >/dev/null 2>&1 </dev/null || true
 }

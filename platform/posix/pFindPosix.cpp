@@ -63,17 +63,33 @@ bool FileTimeToLocalDateTime(uint64_t fileTimeUtc, double& dateTime) {
 bool LocalDateTimeToFileTime(double dateTime, uint64_t& fileTimeUtc) {
   TLocalTime lt = DateTimeParts(dateTime);
   if (lt.Year < 1601 || lt.Year > 30827) return false;
-  tm parts{};
-  parts.tm_year = lt.Year - 1900;
-  parts.tm_mon = lt.Month - 1;
-  parts.tm_mday = lt.Day;
-  parts.tm_hour = lt.Hour;
-  parts.tm_min = lt.Minute;
-  parts.tm_sec = lt.Second;
-  parts.tm_isdst = -1;
-  time_t t = ::mktime(&parts);
-  if (t == static_cast<time_t>(-1) && !(lt.Year == 1969 || lt.Year == 1970)) return false;
-  int64_t ft = (static_cast<int64_t>(t) + kUnixToFileTimeSecs) * 10000000 + int64_t{lt.Millisecond} * 10000;
+  // mktime is slow (it consults the time zone file each call) and a listing converts many times of a
+  // few hours (now, and the hours channels were last seen in): the starts of the last four hours asked
+  // for are kept per thread. Clock changes fall on hour boundaries, so one hour has one offset.
+  struct THourStart {
+    int Year = 0, Month = 0, Day = 0, Hour = -1;
+    time_t Start = 0;
+  };
+  thread_local THourStart cache[4];
+  thread_local unsigned next = 0;
+  const THourStart* hit = nullptr;
+  for (const THourStart& h : cache)
+    if (h.Year == lt.Year && h.Month == lt.Month && h.Day == lt.Day && h.Hour == lt.Hour) hit = &h;
+  if (!hit) {
+    tm parts{};
+    parts.tm_year = lt.Year - 1900;
+    parts.tm_mon = lt.Month - 1;
+    parts.tm_mday = lt.Day;
+    parts.tm_hour = lt.Hour;
+    parts.tm_isdst = -1;
+    time_t t = ::mktime(&parts);
+    if (t == static_cast<time_t>(-1) && !(lt.Year == 1969 || lt.Year == 1970)) return false;
+    THourStart& slot = cache[next++ % 4];
+    slot = {lt.Year, lt.Month, lt.Day, lt.Hour, t};
+    hit = &slot;
+  }
+  int64_t secs = static_cast<int64_t>(hit->Start) + lt.Minute * 60 + lt.Second;
+  int64_t ft = (secs + kUnixToFileTimeSecs) * 10000000 + int64_t{lt.Millisecond} * 10000;
   if (ft < 0) return false;
   fileTimeUtc = static_cast<uint64_t>(ft);
   return true;

@@ -48,7 +48,6 @@ std::string Utf8ToAnsi(std::string_view utf8) {
       for (int k = 0; k < 32; ++k)
         if (kHigh[k] == ch || (kHigh[k] == 0 && ch == 0x80 + k)) b = static_cast<char>(0x80 + k);
     }
-    if (ch >= 0xD800 && ch <= 0xDBFF && i + 1 < wide.size()) ++i;  // one "?" for a surrogate pair
     out += b;
   }
   return out;

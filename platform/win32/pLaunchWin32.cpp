@@ -5,38 +5,12 @@
 #include "wText.h"
 
 namespace plat {
-namespace {
-
-// One argument as the C run-time splits command lines: quoted when it holds a blank, a tab or a quote,
-// backslashes doubled before a quote.
-std::wstring QuoteArg(const std::wstring& a) {
-  if (!a.empty() && a.find_first_of(L" \t\"") == std::wstring::npos) return a;
-  std::wstring out = L"\"";
-  size_t slashes = 0;
-  for (wchar_t c : a) {
-    if (c == L'\\') {
-      ++slashes;
-      continue;
-    }
-    if (c == L'"')
-      out.append(slashes * 2 + 1, L'\\');
-    else
-      out.append(slashes, L'\\');
-    slashes = 0;
-    out += c;
-  }
-  out.append(slashes * 2, L'\\');
-  out += L'"';
-  return out;
-}
-
-}  // namespace
 
 bool StartDetachedProcess(const std::string& program, const std::vector<std::string>& args,
                           const std::string& workDir, uint32_t* errorCode) {
   // The program path always in double quotes (a path cannot hold one), then the arguments.
   std::wstring cmd = L"\"" + ToWide(program) + L"\"";
-  for (const std::string& a : args) cmd += L" " + QuoteArg(ToWide(a));
+  for (const std::string& a : args) cmd += L" " + QuoteCommandArg(ToWide(a));
   STARTUPINFOW si{};
   si.cb = sizeof(si);
   si.dwFlags = STARTF_USESHOWWINDOW;

@@ -6,27 +6,6 @@
 
 namespace plat {
 namespace {
-// Quotes one argument so that the C run-time's parser of the child gives it back unchanged.
-std::wstring QuoteArg(const std::wstring& arg) {
-  if (!arg.empty() && arg.find_first_of(L" \t\n\v\"") == std::wstring::npos) return arg;
-  std::wstring out = L"\"";
-  size_t backslashes = 0;
-  for (wchar_t c : arg) {
-    if (c == L'\\') {
-      ++backslashes;
-      continue;
-    }
-    if (c == L'"')
-      out.append(backslashes * 2 + 1, L'\\');
-    else
-      out.append(backslashes, L'\\');
-    backslashes = 0;
-    out.push_back(c);
-  }
-  out.append(backslashes * 2, L'\\');
-  out.push_back(L'"');
-  return out;
-}
 
 std::wstring BuildEnvironment(const std::vector<std::pair<std::string, std::string>>& extra) {
   std::wstring block;
@@ -59,8 +38,8 @@ TProcessResult RunProcess(const std::string& program, const std::vector<std::str
   }
   SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
 
-  std::wstring cmd = QuoteArg(ToWide(program));
-  for (const auto& a : args) cmd += L" " + QuoteArg(ToWide(a));
+  std::wstring cmd = QuoteCommandArg(ToWide(program));
+  for (const auto& a : args) cmd += L" " + QuoteCommandArg(ToWide(a));
   std::wstring env = BuildEnvironment(extraEnv);
   std::wstring dir = ToWide(workDir);
 

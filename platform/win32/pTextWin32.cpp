@@ -36,9 +36,11 @@ std::string Utf8ToAnsi(std::string_view utf8) {
   std::u16string w = Utf8ToUtf16(utf8);
   if (w.empty()) return {};
   const wchar_t* src = reinterpret_cast<const wchar_t*>(w.data());
-  int n = WideCharToMultiByte(CP_ACP, 0, src, static_cast<int>(w.size()), nullptr, 0, nullptr, nullptr);
+  int n = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, src, static_cast<int>(w.size()), nullptr, 0,
+                              nullptr, nullptr);
   std::string out(static_cast<size_t>(n), '\0');
-  WideCharToMultiByte(CP_ACP, 0, src, static_cast<int>(w.size()), out.data(), n, nullptr, nullptr);
+  WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, src, static_cast<int>(w.size()), out.data(), n, nullptr,
+                      nullptr);
   return out;
 }
 

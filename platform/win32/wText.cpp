@@ -26,4 +26,26 @@ std::string FromWide(const wchar_t* wide) {
   return wide ? FromWide(std::wstring(wide)) : std::string();
 }
 
+// Quotes one argument so that the C run-time's parser of the child gives it back unchanged.
+std::wstring QuoteCommandArg(const std::wstring& arg) {
+  if (!arg.empty() && arg.find_first_of(L" \t\n\v\"") == std::wstring::npos) return arg;
+  std::wstring out = L"\"";
+  size_t backslashes = 0;
+  for (wchar_t c : arg) {
+    if (c == L'\\') {
+      ++backslashes;
+      continue;
+    }
+    if (c == L'"')
+      out.append(backslashes * 2 + 1, L'\\');
+    else
+      out.append(backslashes, L'\\');
+    backslashes = 0;
+    out.push_back(c);
+  }
+  out.append(backslashes * 2, L'\\');
+  out.push_back(L'"');
+  return out;
+}
+
 }  // namespace plat

@@ -6,4 +6,6 @@ namespace plat {
 std::wstring ToWide(const std::string& utf8);
 std::string FromWide(const std::wstring& wide);
 std::string FromWide(const wchar_t* wide);
+// Quotes one argument so that the C run-time's parser of the child gives it back unchanged.
+std::wstring QuoteCommandArg(const std::wstring& arg);
 }  // namespace plat
