@@ -42,21 +42,20 @@ function(talv_test name folder lib)
     # that one test's device cannot stand in another's way.
     list(APPEND props RESOURCE_LOCK wave_device)
   endif()
-  set(locks "")
-  if(WIN32 AND (folder STREQUAL "plugin" OR folder STREQUAL "host"))
+  if(WIN32 AND folder STREQUAL "plugin")
     # The plug-in tests own hidden host main windows (class "TTOTAL_CMD"), which every process on the
     # desktop can find: they take turns, so that one test's refresh never lands in another's window.
-    list(APPEND locks host_window)
+    list(APPEND props RESOURCE_LOCK host_window)
   endif()
-  if(folder STREQUAL "service" OR folder STREQUAL "host")
+  if(folder STREQUAL "service")
     # Some service tests run the engine program itself, which serves the one shipped pipe name: the
-    # service tests take turns so that two engines never meet on it; so do the tests of the loaded
-    # plug-in, which talks to an engine on that name.
-    list(APPEND locks engine_pipe)
+    # service tests take turns so that two engines never meet on it.
+    list(APPEND props RESOURCE_LOCK engine_pipe)
   endif()
-  if(locks)
-    string(REPLACE ";" "\\;" locks "${locks}")
-    list(APPEND props RESOURCE_LOCK "${locks}")
+  if(folder STREQUAL "host")
+    # The loaded plug-in talks to an engine on the shipped pipe name and posts to whichever "TTOTAL_CMD"
+    # window it finds: its tests run alone.
+    list(APPEND props RUN_SERIAL TRUE)
   endif()
   gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120 PROPERTIES ${props})
 endfunction()
