@@ -207,6 +207,20 @@ TEST_F(WithEngine, StatusTextReportsTheScanAndTheDetectedChannels) {
   EXPECT_NE(text.find("\r\nINI: " + Ini() + "\r\n\r\nDetected channels"), std::string::npos);
 }
 
+TEST_F(WithEngine, ChannelTimesOutOfAnyCalendarShowAsItsEnds) {
+  Reply("CHANNELS", {"OK", "145000000\t1e300\t1e300\t1\t1.00\t1.00\t0\t1",
+                     "146000000\t-1e300\t-1e300\t1\t1.00\t1.00\t0\t0"});
+  const std::string local = Dir.File("Status.txt");
+  ASSERT_EQ(Host.GetFile("\\Status.txt", local, 1), 0);
+  const std::string text = ReadWholeFile(local);
+  EXPECT_NE(text.find("  145.000000 MHz       1      1.0       1.0  9999-12-31 23:59:59  active\r\n"),
+            std::string::npos)
+      << text;
+  EXPECT_NE(text.find("  146.000000 MHz       1      1.0       1.0  0001-01-01 00:00:00  stopped\r\n"),
+            std::string::npos)
+      << text;
+}
+
 TEST_F(WithEngine, AnIdleEngineShowsNoScanLinesAndLiveOff) {
   Reply("STATUS", {"OK", "Running=0", "EnginePid=77", "Simd=AVX2", "Device=ignored while idle", "Live=0"});
   Reply("CHANNELS", {"OK"});
