@@ -43,6 +43,21 @@ class LoadedPlugin : public ::testing::Test {
 
   std::string Ini() const { return Dir.File("wfx_talvoran.ini"); }
   bool IniHas(const std::string& line) const { return IniHasLine(Ini(), line); }
+  // Each Config entry opened with its answer is refused with exactly its warning, and nothing else.
+  struct TRefusal {
+    std::string Entry, Answer, Message;
+  };
+  void ExpectRefusals(const std::vector<TRefusal>& cases) {
+    for (const TRefusal& c : cases) {
+      Host.ClearSeen();
+      Host.Answer(c.Answer);
+      EXPECT_EQ(Open("\\Config\\" + c.Entry), kExecOk) << c.Answer;
+      ASSERT_EQ(Host.Messages.size(), 1u) << c.Answer;
+      EXPECT_EQ(Host.Messages[0].Text, c.Message);
+      EXPECT_EQ(Host.Messages[0].Caption, "wfx_talvoran");
+      EXPECT_EQ(Host.Messages[0].Style, Style(kWarning));
+    }
+  }
   // Opens an entry with the verb "open".
   int Open(const std::string& path, std::string* rewritten = nullptr) {
     std::string name = path;
@@ -284,9 +299,7 @@ TEST_F(LoadedPlugin, FrequencyStartTakesABareNumberAsMegahertzAndSavesAll32Keys)
 
 TEST_F(LoadedPlugin, FrequencyRangeRulesRefuseWithTheirMessagesAndSaveNothing) {
   Init();
-  struct TCase {
-    std::string Entry, Answer, Message;
-  } cases[] = {
+  const std::vector<TRefusal> cases = {
       {"Frequency Start = 144 MHz", "145k",
        "Frequency Start would be 145 kHz.\r\n\r\nNo supported receiver tunes below 1 MHz. Add a unit - 144M "
        "or "
@@ -300,15 +313,7 @@ TEST_F(LoadedPlugin, FrequencyRangeRulesRefuseWithTheirMessagesAndSaveNothing) {
       {"Frequency Start = 144 MHz", "146M",
        "Frequency Start (146 MHz) has to be below Frequency Stop (146 MHz)."},
   };
-  for (const TCase& c : cases) {
-    Host.ClearSeen();
-    Host.Answer(c.Answer);
-    EXPECT_EQ(Open("\\Config\\" + c.Entry), kExecOk) << c.Answer;
-    ASSERT_EQ(Host.Messages.size(), 1u) << c.Answer;
-    EXPECT_EQ(Host.Messages[0].Text, c.Message);
-    EXPECT_EQ(Host.Messages[0].Caption, "wfx_talvoran");
-    EXPECT_EQ(Host.Messages[0].Style, Style(kWarning));
-  }
+  ExpectRefusals(cases);
   EXPECT_FALSE(IniHas("StartHz=145000"));
   EXPECT_FALSE(IniHas("StopHz=144000000"));
 }
@@ -319,9 +324,7 @@ TEST_F(LoadedPlugin, SampleRateOfZeroAndNumbersThatDoNotReadAreRefusedNotStored)
   ASSERT_EQ(Open("\\Config\\Sample Rate = 2.048 MHz"), kExecSymlink);
   EXPECT_TRUE(IniHas("SampleRate=2000000"));
 
-  struct TCase {
-    std::string Entry, Answer, Message;
-  } cases[] = {
+  const std::vector<TRefusal> cases = {
       {"Sample Rate = 2 MHz", "0",
        "Not a valid value for Sample Rate.\r\n\r\nSample rate per hop, RTL-SDR max 2.4M"},
       {"Sample Rate = 2 MHz", "fast",
@@ -332,14 +335,7 @@ TEST_F(LoadedPlugin, SampleRateOfZeroAndNumbersThatDoNotReadAreRefusedNotStored)
        "Not a valid value for FFT Size.\r\n\r\nPower of two, larger = finer resolution"},
       {"Device Type = rtlsdr", "airspy", "Not a valid value for Device Type.\r\n\r\nrtlsdr or hackrf"},
   };
-  for (const TCase& c : cases) {
-    Host.ClearSeen();
-    Host.Answer(c.Answer);
-    EXPECT_EQ(Open("\\Config\\" + c.Entry), kExecOk) << c.Answer;
-    ASSERT_EQ(Host.Messages.size(), 1u) << c.Answer;
-    EXPECT_EQ(Host.Messages[0].Text, c.Message);
-    EXPECT_EQ(Host.Messages[0].Style, Style(kWarning));
-  }
+  ExpectRefusals(cases);
   EXPECT_TRUE(IniHas("SampleRate=2000000"));
   EXPECT_TRUE(IniHas("SnrDb=12"));
   EXPECT_TRUE(IniHas("NFft=4096"));
