@@ -80,8 +80,9 @@ class TPipeConn {
 std::unique_ptr<TPipeConn> PipeConnect(const std::string& name, uint32_t timeoutMs,
                                        IClock& clock = SystemClock(), int* error = nullptr);
 
-// True when a server listens on the name: it answered within waitMs, or every instance is busy. On
-// Linux this costs one empty connection, which the server drops.
+// True when a server listens on the name: it answered within waitMs, or every instance is busy. A
+// name nobody serves is reported at once. On Linux this costs one empty connection, which the server
+// drops.
 bool PipeExists(const std::string& name, uint32_t waitMs);
 
 // Test aid: a pipe of the given name that exists but whose every instance is taken, so a client sees

@@ -315,8 +315,10 @@ void TEngineClient::SendQuit() {
   if (!EngineAlive()) return;
   std::unique_ptr<plat::TPipeConn> conn = plat::PipeConnect(FSetup.PipeName, FSetup.AliveWaitMs, Clock());
   if (!conn) return;
+  // Written and closed without a flush: the request waits in the pipe for the engine to read, and an
+  // engine that no longer reads cannot hold the host's unload (a flush would wait for that read).
   static const char kQuit[] = "QUIT\r\n.\r\n";
-  if (conn->Write(kQuit, sizeof(kQuit) - 1)) conn->Flush();
+  conn->Write(kQuit, sizeof(kQuit) - 1);
   conn->Close();
 }
 

@@ -272,6 +272,7 @@ TTalvConfig TPluginState::Load() {
     path = IniPath();
   }
   TTalvConfig cfg;
+  std::lock_guard<std::mutex> file(FFileLock);
   LoadConfigFromIni(cfg, path);
   std::lock_guard<std::mutex> lock(FLock);
   FConfig = cfg;
@@ -285,6 +286,7 @@ bool TPluginState::Save(const TTalvConfig& cfg) {
     LocateIni();
     path = IniPath();
   }
+  std::lock_guard<std::mutex> file(FFileLock);
   if (!SaveConfigToIni(cfg, path)) return false;
   std::lock_guard<std::mutex> lock(FLock);
   FConfig = cfg;

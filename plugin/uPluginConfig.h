@@ -15,8 +15,9 @@
 // The library-wide state (TPluginState: the settings record, the file's path and the stop-on-unload
 // flag) is guarded by one lock. Callers never work on the shared record: LoadPluginConfig re-reads the
 // file and hands back a snapshot, which the caller edits and passes to SavePluginConfig. So host
-// threads and live-view threads can load at the same time. The unload hook reads only the
-// stop-on-unload flag, an atomic.
+// threads and live-view threads can load at the same time. Loads and saves of the file take turns, so
+// a load never reads half of a save's keys. The unload hook reads only the stop-on-unload flag, an
+// atomic.
 //
 // Text is UTF-8 throughout; the export layer converts at the host's W and A strings.
 #include <atomic>
@@ -104,6 +105,7 @@ class TPluginState {
 
  private:
   mutable std::mutex FLock;
+  std::mutex FFileLock;  // one load or save of the file at a time (taken before FLock, never inside it)
   std::string FIniPath;
   TTalvConfig FConfig;
   std::atomic<bool> FStopOnUnload{true};

@@ -1,6 +1,8 @@
 // Private-profile files on Linux: a reader and writer of ours with the Windows functions' rules.
 #include <stdio.h>
+#include <unistd.h>
 
+#include <atomic>
 #include <string_view>
 #include <vector>
 
@@ -9,6 +11,8 @@
 
 namespace plat {
 namespace {
+
+std::atomic<unsigned> gTempCounter{0};
 
 struct TIniText {
   bool Unicode = false;            // UTF-16LE with its byte order mark
@@ -133,12 +137,24 @@ TPlace Find(const TIniText& ini, const std::string& section, const std::string& 
   return p;
 }
 
-bool WriteAll(const std::string& path, const std::string& bytes) {
+bool WriteFile(const std::string& path, const std::string& bytes) {
   FILE* f = ::fopen(path.c_str(), "wb");
   if (!f) return false;
   bool ok = ::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
   if (::fclose(f) != 0) ok = false;
   return ok;
+}
+
+// The new content goes to a file beside the old one, which it then replaces: a reader sees the old file
+// or the new one, never half of one. A folder where no second file can be made gets the content
+// written in place.
+bool WriteAll(const std::string& path, const std::string& bytes) {
+  std::string temp = path + ".tmp" + std::to_string(::getpid()) + "_" + std::to_string(++gTempCounter);
+  if (WriteFile(temp, bytes)) {
+    if (::rename(temp.c_str(), path.c_str()) == 0) return true;
+    ::unlink(temp.c_str());
+  }
+  return WriteFile(path, bytes);
 }
 
 }  // namespace

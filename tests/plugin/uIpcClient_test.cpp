@@ -350,7 +350,9 @@ TEST(ClientCommands, QuitIsWrittenWithoutWaitingForAReply) {
   TFakeClient t;
   t.Fake.SetSilent(true);  // a reply would never come: SendQuit must not wait for one
   ASSERT_TRUE(t.Start());
+  uint64_t start = plat::TickMs();
   t.Client.SendQuit();
+  EXPECT_LT(plat::TickMs() - start, 2000u);
   for (int i = 0; i < 200 && t.Fake.RequestCount() == 0; ++i) plat::SleepMs(10);
   ASSERT_EQ(t.Fake.RequestCount(), 1);
   EXPECT_EQ(t.Fake.Requests()[0].CommandLine, "QUIT");
@@ -454,6 +456,21 @@ TEST(EngineStart, AnEngineThatNeverOpensThePipeIsPolledFortyTimes) {
   EXPECT_EQ(clock.NowMs() - start, 40u * 50u);
   EXPECT_EQ(env.Value("args"), "--service");
   EXPECT_EQ(env.StartCount(), 1);
+}
+
+TEST(EngineStart, AFileThatIsNoProgramCannotBeStarted) {
+  testsupport::TTempDir dir;
+  // Text under the engine's name: found, but the system refuses to run it.
+  ASSERT_TRUE(testsupport::WriteWholeFile(dir.File("broken_engine.exe"), "not a program\n"));
+  TEngineClientSetup s = SetupFor(testsupport::UniquePipeName("broken"), dir.Path());
+  s.EngineFile = "broken_engine.exe";
+  TEngineClient client(s);
+  std::string error;
+  EXPECT_FALSE(client.StartScan(TTalvConfig{}, error));
+  const std::string head = "cannot start engine (error ";
+  ASSERT_EQ(error.compare(0, head.size(), head), 0) << error;
+  EXPECT_EQ(error.back(), ')');
+  EXPECT_NE(error, head + "0)");  // the system's code, not a made-up one
 }
 
 TEST(EngineStart, TwoThreadsThatFindNoEngineStartOne) {

@@ -266,31 +266,36 @@ TEST(PluginState, LoadsAreSnapshotsAndSavesCarryTheUnloadFlag) {
   EXPECT_TRUE(state.StopOnUnload());
 }
 
-TEST(PluginState, ThreadsLoadWhileAnotherSaves) {
-  // Host threads and live-view threads load while an edit saves; the sanitizer builds watch the state.
+TEST(PluginState, ALoadNeverSeesHalfOfASave) {
+  // Host threads and live-view threads load while an edit saves two very different records in turn:
+  // every load is one of them whole (the sanitizer builds also watch the state itself).
   testsupport::TTempDir dir;
   TPluginState state;
   state.SetIniPath(dir.File(kIniFileName));
-  ASSERT_TRUE(state.Save(TTalvConfig{}));
+  const TTalvConfig a{}, b = Unusual();
+  ASSERT_TRUE(state.Save(a));
+  std::atomic<int> mixed{0}, loads{0};
+  std::atomic<bool> done{false};
   std::vector<std::thread> readers;
   for (int t = 0; t < 3; ++t)
     readers.emplace_back([&] {
-      for (int i = 0; i < 40; ++i) {
+      while (!done.load()) {
         TTalvConfig c = state.Load();
-        c.SnrDb += 1;  // a private copy: nobody else sees this
-        (void)state.Snapshot();
-        (void)state.StopOnUnload();
+        bool isA = c.DeviceType == a.DeviceType && c.NFft == a.NFft && c.RecordDir == a.RecordDir &&
+                   c.StopEngineOnUnload == a.StopEngineOnUnload;
+        bool isB = c.DeviceType == b.DeviceType && c.NFft == b.NFft && c.RecordDir == b.RecordDir &&
+                   c.StopEngineOnUnload == b.StopEngineOnUnload;
+        if (!isA && !isB) ++mixed;
+        if (state.StopOnUnload() != a.StopEngineOnUnload && state.StopOnUnload() != b.StopEngineOnUnload)
+          ++mixed;
+        ++loads;
       }
     });
-  for (int i = 0; i < 40; ++i) {
-    TTalvConfig c;
-    c.NFft = i % 2 ? 8192 : 4096;
-    c.StopEngineOnUnload = i % 2 == 0;
-    state.Save(c);
-  }
+  for (int i = 0; i < 30; ++i) ASSERT_TRUE(state.Save(i % 2 ? b : a));
+  done = true;
   for (std::thread& t : readers) t.join();
-  TTalvConfig last = state.Load();
-  EXPECT_EQ(last.NFft, 8192);
+  EXPECT_GT(loads.load(), 0);
+  EXPECT_EQ(mixed.load(), 0);
+  EXPECT_EQ(state.Load().NFft, b.NFft);
   EXPECT_FALSE(state.StopOnUnload());
-  EXPECT_EQ(last.SnrDb, TTalvConfig{}.SnrDb);
 }
