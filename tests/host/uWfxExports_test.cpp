@@ -249,6 +249,17 @@ TEST_F(LoadedPlugin, StatusTextKeepsAnExistingLocalFileUnlessToldToOverwrite) {
   EXPECT_EQ(ReadWholeFile(local).substr(0, 24), "\xEF\xBB\xBFwfx_talvoran - status");
 }
 
+TEST_F(LoadedPlugin, TheAnsiFetchWritesTheSameStatusText) {
+  Init();
+  const std::string wide = Dir.File("wide.txt"), ansi = Dir.File("ansi.txt");
+  ASSERT_EQ(Host.GetFile("\\Status.txt", wide, 0), kFileOk);
+  std::string remote = kWindows ? "\\Status.txt" : "/Status.txt";
+  std::string local = plat::Utf8ToAnsi(ansi);
+  ASSERT_EQ(Host.X().FsGetFile(remote.data(), local.data(), 0, nullptr), kFileOk);
+  EXPECT_EQ(ReadWholeFile(ansi), ReadWholeFile(wide));
+  EXPECT_EQ(Host.X().FsGetFile(remote.data(), local.data(), 0, nullptr), kFileExists);
+}
+
 TEST_F(LoadedPlugin, StatusTextThatCannotBeWrittenIsAWriteErrorAndLeavesNoFile) {
   Init();
   const std::string local = Dir.File("missing folder") + plat::PathSeparator() + "Status.txt";
