@@ -2,10 +2,13 @@
 // Conventions of talv_bench: every measured work is registered twice, as "<work> [ours]" and as
 // "<work> [<peer>]" (the same work done by a named peer library), so that the closing table can print
 // ours / peer for each work. Inputs come from a fixed generator, the same for both sides.
+// A work with a goal also adds a figure (AddFigure): the closing table prints the figure beside its
+// goal and, where there is one, its peer's figure and the ratio.
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "uDspTypes.h"
 #include "uTalvProto.h"
@@ -18,6 +21,34 @@ inline std::string OursName(const std::string& work) {
 }
 inline std::string PeerName(const std::string& work, const std::string& peer) {
   return work + " [" + peer + "]";
+}
+
+// One line of the goals table: what is read from the "<Work> [ours]" run (the median when repeated).
+struct TFigure {
+  std::string Work;
+  std::string Counter;  // the counter shown; empty: the time per iteration in microseconds
+  std::string Unit;     // how the figure reads, e.g. "us", "% of a core", "MB"
+  double Limit = 0;     // the goal: figure <= Limit, or ours / peer <= Limit when OnRatio
+  bool OnRatio = false;
+  std::string Peer;  // the peer's name in "<Work> [<Peer>]", empty when there is none
+};
+
+inline std::vector<TFigure>& Figures() {
+  static std::vector<TFigure> figures;
+  return figures;
+}
+inline bool AddFigure(const std::string& work, const std::string& counter, const std::string& unit,
+                      double limit, bool onRatio = false, const std::string& peer = "") {
+  Figures().push_back(TFigure{work, counter, unit, limit, onRatio, peer});
+  return true;
+}
+
+// "core_%": the share of one core the work needs to keep up with signalSeconds of signal per iteration
+// (CPU time over signal time, in per cent).
+inline void ReportCoreShare(benchmark::State& state, double signalSeconds) {
+  state.counters["core_%"] =
+      benchmark::Counter(signalSeconds * static_cast<double>(state.iterations()) / 100.0,
+                         benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
 }
 
 // Uniform noise in -amplitude..amplitude on both parts, from a fixed seed.

@@ -1,7 +1,7 @@
 // Entry of talv_bench: runs every registered benchmark with Google Benchmark's console output, then
-// prints one table of the works measured both as "[ours]" and against a peer, with ours / peer, and one
-// of the works that carry a goal (counter goal_us) beside that goal.
-// Times are the median of the repetitions when repetitions are asked for, else the single run.
+// prints two tables: the figures that have a goal, each beside its goal and its peer, and every work
+// measured both as "[ours]" and against a peer, with ours / peer. Times (CPU time, or real time where a
+// bench asks for it) and counters are the median of the repetitions when asked for, else the single run.
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
@@ -9,11 +9,14 @@
 #include <string>
 #include <vector>
 
+#include "BenchSupport.h"
+
 namespace {
 
 struct TTiming {
   double Seconds = 0.0;
   bool FromMedian = false;
+  std::map<std::string, double> Counters;
 };
 
 class TRatioReporter : public benchmark::ConsoleReporter {
@@ -24,27 +27,48 @@ class TRatioReporter : public benchmark::ConsoleReporter {
       if (r.error_occurred) continue;
       const bool median = r.run_type == Run::RT_Aggregate && r.aggregate_name == "median";
       if (r.run_type == Run::RT_Aggregate && !median) continue;
-      const std::string name = r.run_name.str();
+      // The registered name, without the suffixes of fixed iterations, real time and the like.
+      std::string name = r.run_name.function_name;
+      if (!r.run_name.args.empty()) name += "/" + r.run_name.args;
       TTiming& t = Timings[name];
       if (t.FromMedian && !median) continue;
-      t.Seconds = r.GetAdjustedRealTime() / benchmark::GetTimeUnitMultiplier(r.time_unit);
+      // CPU time (the benches run on one thread), so that other load on the machine counts less; real
+      // time where a bench asks for it (round trips through the pipe).
+      const bool realTime = !r.run_name.time_type.empty();
+      t.Seconds = (realTime ? r.GetAdjustedRealTime() : r.GetAdjustedCPUTime()) /
+                  benchmark::GetTimeUnitMultiplier(r.time_unit);
       t.FromMedian = median;
+      t.Counters.clear();
+      for (const auto& [counterName, counter] : r.counters) t.Counters[counterName] = counter.value;
       if (Order.empty() || Order.back() != name) Order.push_back(name);
-      auto goal = r.counters.find("goal_us");
-      if (goal != r.counters.end()) Goals[name] = goal->second.value;
     }
   }
 
-  // Works without a peer that carry a goal (counter goal_us): ours beside the goal.
-  void PrintGoals() const {
-    if (Goals.empty()) return;
-    std::printf("\n%-44s %12s %12s %8s\n", "work (against its goal)", "ours us", "goal us", "met");
-    for (const std::string& name : Order) {
-      auto goal = Goals.find(name);
-      if (goal == Goals.end()) continue;
-      const double ours = Timings.at(name).Seconds * 1e6;
-      std::printf("%-44s %12.3f %12.3f %8s\n", name.c_str(), ours, goal->second,
-                  ours < goal->second ? "yes" : "NO");
+  // Each figure beside its goal and its peer; "-" where the run or the peer was not measured.
+  void PrintFigures() const {
+    const auto& figures = talvbench::Figures();
+    if (figures.empty()) return;
+    std::printf("\n%-34s %12s %-13s %-16s %12s %-8s %7s %-4s\n", "figure", "ours", "unit", "goal", "peer",
+                "peer", "ratio", "met");
+    for (const talvbench::TFigure& f : figures) {
+      double ours = 0, peer = 0;
+      const bool haveOurs = Read(talvbench::OursName(f.Work), f.Counter, ours);
+      const bool havePeer = !f.Peer.empty() && Read(talvbench::PeerName(f.Work, f.Peer), f.Counter, peer);
+      const bool haveRatio = haveOurs && havePeer && peer > 0;
+      const double ratio = haveRatio ? ours / peer : 0;
+      char goal[32];
+      if (f.OnRatio)
+        std::snprintf(goal, sizeof goal, "<= %.2gx %s", f.Limit, f.Peer.c_str());
+      else
+        std::snprintf(goal, sizeof goal, "<= %g", f.Limit);
+      const char* met = "-";
+      if (f.OnRatio ? haveRatio : haveOurs) met = (f.OnRatio ? ratio : ours) <= f.Limit ? "yes" : "NO";
+      char oursText[24] = "-", peerText[24] = "-", ratioText[16] = "-";
+      if (haveOurs) std::snprintf(oursText, sizeof oursText, "%.3f", ours);
+      if (havePeer) std::snprintf(peerText, sizeof peerText, "%.3f", peer);
+      if (haveRatio) std::snprintf(ratioText, sizeof ratioText, "%.2f", ratio);
+      std::printf("%-34s %12s %-13s %-16s %12s %-8s %7s %-4s\n", f.Work.c_str(), oursText, f.Unit.c_str(),
+                  goal, peerText, f.Peer.empty() ? "-" : f.Peer.c_str(), ratioText, met);
     }
   }
 
@@ -70,8 +94,21 @@ class TRatioReporter : public benchmark::ConsoleReporter {
   }
 
  private:
+  // The run's counter, or its time in microseconds when counter is empty.
+  bool Read(const std::string& run, const std::string& counter, double& value) const {
+    const auto it = Timings.find(run);
+    if (it == Timings.end()) return false;
+    if (counter.empty()) {
+      value = it->second.Seconds * 1e6;
+      return true;
+    }
+    const auto c = it->second.Counters.find(counter);
+    if (c == it->second.Counters.end()) return false;
+    value = c->second;
+    return true;
+  }
+
   std::map<std::string, TTiming> Timings;
-  std::map<std::string, double> Goals;
   std::vector<std::string> Order;
 };
 
@@ -82,8 +119,8 @@ int main(int argc, char** argv) {
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
   TRatioReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
+  reporter.PrintFigures();
   reporter.PrintRatios();
-  reporter.PrintGoals();
   benchmark::Shutdown();
   return 0;
 }

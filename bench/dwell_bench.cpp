@@ -125,6 +125,7 @@ void BM_Dwell8RecordersAndPlayback(benchmark::State& state) {
   const double secondsPerIteration = Blocks * static_cast<double>(Block) / InRate;
   state.counters["xRT"] = benchmark::Counter(secondsPerIteration * static_cast<double>(state.iterations()),
                                              benchmark::Counter::kIsRate);
+  talvbench::ReportCoreShare(state, secondsPerIteration);
 }
 
 }  // namespace
@@ -132,3 +133,5 @@ void BM_Dwell8RecordersAndPlayback(benchmark::State& state) {
 BENCHMARK(BM_Dwell8RecordersAndPlayback)
     ->Name(talvbench::OursName("dwell.8rec+play/64blocks"))
     ->Unit(benchmark::kMillisecond);
+// The dwell must keep up with the receiver: less than one core.
+const bool gFigure = talvbench::AddFigure("dwell.8rec+play/64blocks", "core_%", "% of a core", 100.0);

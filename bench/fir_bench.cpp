@@ -8,7 +8,8 @@
 //   nfm.16ch/32768         sixteen such channels on the same block (the multi-channel load)
 //   nfm.build              building one NFM chain at 2.048 MS/s
 // Besides the time, each chain reports "xRT": seconds of signal handled per second of work, so
-// 1/xRT is the share of one core it needs in real time. WFM and SSB chains run ours only.
+// 1/xRT is the share of one core it needs in real time ("core_%" in per cent). WFM and SSB chains run
+// ours only.
 #include <cstring>
 #include <memory>
 #include <string>
@@ -81,10 +82,11 @@ bool NeedLiquid(benchmark::State& state) {
   return false;
 }
 
-// Seconds of 2.048 MS/s signal handled per second of work.
+// Seconds of 2.048 MS/s signal handled per second of work, and the share of a core that takes.
 void ReportRealTime(benchmark::State& state, double secondsPerIteration) {
   state.counters["xRT"] = benchmark::Counter(secondsPerIteration * static_cast<double>(state.iterations()),
                                              benchmark::Counter::kIsRate);
+  talvbench::ReportCoreShare(state, secondsPerIteration);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -276,6 +278,9 @@ const bool gRegistered = [] {
   RegisterBenchmark("wfm.chain/32768 [ours]", OursChains, modWFM, 1)->Unit(benchmark::kMicrosecond);
   RegisterBenchmark("am.chain/32768 [ours]", OursChains, modAM, 1)->Unit(benchmark::kMicrosecond);
   RegisterBenchmark("usb.chain/32768 [ours]", OursChains, modUSB, 1)->Unit(benchmark::kMicrosecond);
+  // Sixteen channels in a quarter of a core; one chain gets a sixteenth of that.
+  talvbench::AddFigure("nfm.chain/32768", "core_%", "% of a core", 25.0 / 16, false, "liquid");
+  talvbench::AddFigure("nfm.16ch/32768", "core_%", "% of a core", 25.0, false, "liquid");
   return true;
 }();
 

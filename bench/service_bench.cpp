@@ -131,3 +131,10 @@ BENCHMARK(SpectrumRoundTrip)
     ->UseRealTime();
 BENCHMARK(ManyClients)->Name(talvbench::OursName("service 20 clients x 200"))->Iterations(1)->UseRealTime();
 BENCHMARK(ScanningRss)->Name(talvbench::OursName("service RSS while scanning"))->Iterations(1);
+const bool gFigures = [] {
+  talvbench::AddFigure("service STATUS round trip", "median_us", "us", 2000.0);
+  talvbench::AddFigure("service SPECTRUM 2048 round trip", "median_us", "us", 2000.0);
+  talvbench::AddFigure("service 20 clients x 200", "lost", "requests", 0.0);
+  talvbench::AddFigure("service RSS while scanning", "rss_mb", "MB", 40.0);
+  return true;
+}();

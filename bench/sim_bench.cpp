@@ -33,6 +33,7 @@ void Scene(TSimDevice& dev) {
 
 void SetRate(benchmark::State& state) {
   state.counters["xRT"] = benchmark::Counter(Samples / Rate, benchmark::Counter::kIsIterationInvariantRate);
+  talvbench::ReportCoreShare(state, Samples / Rate);
 }
 
 void OursSim(benchmark::State& state) {
@@ -99,6 +100,8 @@ const bool gRegistered = [] {
   using talvbench::PeerName;
   RegisterBenchmark(OursName("sim.6tones/32768").c_str(), OursSim)->Unit(benchmark::kMicrosecond);
   RegisterBenchmark(PeerName("sim.6tones/32768", "libm").c_str(), LibmSim)->Unit(benchmark::kMicrosecond);
+  // The simulator must keep up with the rate it plays: less than one core.
+  talvbench::AddFigure("sim.6tones/32768", "core_%", "% of a core", 100.0, false, "libm");
   return true;
 }();
 

@@ -7,8 +7,8 @@
 // The ANSI code page is the system's (GetACP) on Windows; the Linux backend stands in with Windows-1252,
 // the code page of most Western systems, so both builds convert the same bytes the same way. A
 // character the code page cannot hold becomes "?" (one per UTF-16 unit; no look-alike is chosen, so a
-// name never turns into another valid name); bytes that are not valid UTF-8 become U+FFFD. Nothing here keeps state except the test override of the
-// separators, which any thread may read.
+// name never turns into another valid name); bytes that are not valid UTF-8 become U+FFFD. Nothing here keeps
+// state except the test override of the separators, which any thread may read.
 #include <cstdint>
 #include <string>
 #include <string_view>

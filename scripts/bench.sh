@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# bench.sh [benchmark options]: builds kind "bench" (native, release, with the benchmarks) and runs
-# talv_bench on one core, 5 repetitions each, then prints the table of ours / peer ratios.
+# bench.sh [benchmark options]: builds kind "bench" (native, with the benchmarks, compiled with the
+# flags of the shipped programs) and runs talv_bench on one core, 5 repetitions each, then prints the
+# table of figures beside their goals and peers and the table of ours / peer ratios.
 # Extra options go to Google Benchmark, e.g. --benchmark_filter=fft.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)

@@ -3,8 +3,10 @@
 // The receivers deliver interleaved 8-bit I/Q bytes (offset binary or two's complement); the
 // converters turn them into complex Single samples through two 256-entry tables, and
 // AccumulatePower adds squared magnitudes into power sums. Both run through replaceable routine
-// pointers; only the portable scalar routines are installed, so every build (native, Win64, Win32)
-// computes bit-identical values. The processor's vector extensions are only recorded, for texts.
+// pointers; only the portable routines are installed, so every build (native, Win64, Win32) computes
+// bit-identical values. The portable routines use SSE2 where the compiler targets it (every build of
+// the engine and plug-in does) with the same Single operations as their plain loops, which the rest
+// of the compilers get. The processor's further vector extensions are only recorded, for texts.
 // Nothing here allocates, locks or calls the operating system; the tables are constant data.
 #include <array>
 #include <cstdint>

@@ -4,7 +4,8 @@
 // mean power); ApplyWindow, Execute and Shift then only work on caller-provided buffers and allocate
 // nothing, so one plan may serve several threads that each pass their own samples.
 // The public tables are those of a radix-2 decimation-in-time transform. Execute computes the same
-// transform faster: bit reversal, then radix-4 passes (one radix-2 pass first for odd powers), run
+// transform faster: bit reversal (for even powers joined with the first pass), then radix-4 passes
+// (one radix-2 pass first for odd powers), run
 // depth first over cache-sized blocks, with SSE2 on x86 and AVX where the processor has it. Its
 // result equals the forward DFT to Single precision and is bit-identical on every build and
 // processor, since every path does the same Single operations in the same order (no FMA).
@@ -40,6 +41,13 @@ class TFftPlan {
   // Swaps the halves: zero frequency moves to index N/2, index 0 becomes minus half the rate.
   void Shift(TComplexF* samples) const;
 
+  // ApplyWindow and the reordering that opens Execute in one pass: destination[BitReverse[i]] =
+  // source[i] * Window[i]. The buffers must not overlap.
+  void ApplyWindowBitReversed(const TComplexF* source, TComplexF* destination) const;
+  // Execute for samples that are already in bit-reversed order: ApplyWindowBitReversed then this gives
+  // exactly the bits of ApplyWindow then Execute, one pass over the block sooner.
+  void ExecuteBitReversed(TComplexF* samples) const;
+
   // The same transform by the plain radix-2 stages of the public tables (reference for tests).
   void ExecuteRadix2(TComplexF* samples) const;
   // The fast transform without SIMD (the bit-for-bit model of the vector code, for tests), and
@@ -60,10 +68,11 @@ class TFftPlan {
   std::vector<size_t> Radix4OffsetsAvx;
 
   void Permute(TComplexF* samples) const;
+  void PermuteFirstPass(TComplexF* samples, bool allowAvx) const;  // even Bits: Permute + first pass
   template <bool UseSimd>
   void FirstPasses(TComplexF* samples, int32_t count) const;
   template <int Level>  // 0 scalar, 1 SSE2, 2 AVX where the processor runs it
   void Radix4Pass(TComplexF* samples, int32_t count, size_t pass) const;
   template <int Level>
-  void Passes(TComplexF* samples, int32_t count, int last) const;
+  void Passes(TComplexF* samples, int32_t count, int last, bool firstDone) const;
 };

@@ -2,7 +2,13 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <limits>
+
+#include "uDspKernels.h"
+
+// The vector types pass only between inlined routines, never across a call boundary.
+#pragma GCC diagnostic ignored "-Wpsabi"
 
 namespace {
 
@@ -23,7 +29,8 @@ TChannelDemod::TChannelDemod(double inputRate, int64_t centreHz, int64_t channel
       FChannelHz(channelHz),
       FCentreHz(centreHz),
       FMode(mode),
-      FAudioRate(audioRate < 1 ? 48000 : audioRate) {
+      FAudioRate(audioRate < 1 ? 48000 : audioRate),
+      FMixAvx(CpuKernelLevel() >= 1) {
   BuildChain();
 }
 
@@ -107,33 +114,113 @@ void TChannelDemod::EnsureBuffers(int32_t n) {
   FAudioBuf.resize((sz + 16) * 4);
 }
 
+namespace {
+
+typedef double TLanes4 __attribute__((vector_size(32)));
+typedef float TFloats4 __attribute__((vector_size(16)));
+
+// The oscillator over whole groups of four samples, starting at a group's start. Lane j does the scalar
+// loop's own operations for the group's sample j (s = phasor * step^j, out = x * s, in Double, rounded
+// to Single); then the phasor is advanced by step^4 and renormalised as there. The lanes are samples,
+// never parts of one sum, so the result has the scalar loop's bits on every path.
+struct TMixState {
+  double PhRe, PhIm;
+  int32_t Renorm;
+};
+
+// The phasor at the next group's start: times step^4, divided by its magnitude every RenormEvery samples.
+inline __attribute__((always_inline)) void NextGroup(double& pr, double& pi, double step4Re, double step4Im,
+                                                     int32_t& renorm) {
+  const double nr = pr * step4Re - pi * step4Im;
+  const double ni = pr * step4Im + pi * step4Re;
+  pr = nr;
+  pi = ni;
+  renorm += 4;
+  if (renorm >= RenormEvery) {
+    renorm = 0;
+    const double mag = std::sqrt(pr * pr + pi * pi);
+    if (mag > 1e-12) {
+      pr /= mag;
+      pi /= mag;
+    }
+  }
+}
+
+inline __attribute__((always_inline)) void MixGroups(const TComplexF* iq, TComplexF* out, int32_t groups,
+                                                     const double* stepRe, const double* stepIm,
+                                                     double step4Re, double step4Im, TMixState& st) {
+  TLanes4 wr, wi;
+  std::memcpy(&wr, stepRe, sizeof wr);
+  std::memcpy(&wi, stepIm, sizeof wi);
+  double pr = st.PhRe, pi = st.PhIm;
+  int32_t renorm = st.Renorm;
+  for (int32_t g = 0; g < groups; ++g) {
+    const TComplexF* x = iq + 4 * g;
+    const TLanes4 sr = pr * wr - pi * wi;
+    const TLanes4 si = pr * wi + pi * wr;
+    const TLanes4 xr = __builtin_convertvector((TFloats4{x[0].Re, x[1].Re, x[2].Re, x[3].Re}), TLanes4);
+    const TLanes4 xi = __builtin_convertvector((TFloats4{x[0].Im, x[1].Im, x[2].Im, x[3].Im}), TLanes4);
+    const TFloats4 re = __builtin_convertvector(xr * sr - xi * si, TFloats4);
+    const TFloats4 im = __builtin_convertvector(xr * si + xi * sr, TFloats4);
+    TComplexF* y = out + 4 * g;
+    for (int j = 0; j < 4; ++j) y[j] = TComplexF{re[j], im[j]};
+    NextGroup(pr, pi, step4Re, step4Im, renorm);
+  }
+  st.PhRe = pr;
+  st.PhIm = pi;
+  st.Renorm = renorm;
+}
+
+void MixGroupsSse2(const TComplexF* iq, TComplexF* out, int32_t groups, const double* stepRe,
+                   const double* stepIm, double step4Re, double step4Im, TMixState& st) {
+  MixGroups(iq, out, groups, stepRe, stepIm, step4Re, step4Im, st);
+}
+
+#if defined(__x86_64__)
+// 32-bit builds keep to SSE2 (few vector registers); the bits are the same.
+__attribute__((target("avx"))) void MixGroupsAvx(const TComplexF* iq, TComplexF* out, int32_t groups,
+                                                 const double* stepRe, const double* stepIm, double step4Re,
+                                                 double step4Im, TMixState& st) {
+  MixGroups(iq, out, groups, stepRe, stepIm, step4Re, step4Im, st);
+}
+#endif
+
+}  // namespace
+
 void TChannelDemod::Mix(const TComplexF* iq, int32_t n) {
   TComplexF* out = FMixBuf.data();
   double pr = FPhRe, pi = FPhIm;
   int32_t pos = FGroupPos;
-  for (int32_t i = 0; i < n; ++i) {
+  int32_t i = 0;
+  // One sample of the current group; at the group's end the phasor moves on by step^4.
+  auto one = [&]() {
     const double sr = pr * FStepRe[pos] - pi * FStepIm[pos];
     const double si = pr * FStepIm[pos] + pi * FStepRe[pos];
     const double xr = iq[i].Re, xi = iq[i].Im;
     out[i].Re = static_cast<float>(xr * sr - xi * si);
     out[i].Im = static_cast<float>(xr * si + xi * sr);
+    ++i;
     if (++pos == 4) {
       pos = 0;
-      const double nr = pr * FStep4Re - pi * FStep4Im;
-      const double ni = pr * FStep4Im + pi * FStep4Re;
-      pr = nr;
-      pi = ni;
-      FRenorm += 4;
-      if (FRenorm >= RenormEvery) {
-        FRenorm = 0;
-        const double mag = std::sqrt(pr * pr + pi * pi);
-        if (mag > 1e-12) {
-          pr /= mag;
-          pi /= mag;
-        }
-      }
+      NextGroup(pr, pi, FStep4Re, FStep4Im, FRenorm);
     }
+  };
+  while (pos != 0 && i < n) one();  // the rest of a group a previous block began
+  const int32_t groups = (n - i) / 4;
+  if (groups > 0) {
+    TMixState st{pr, pi, FRenorm};
+#if defined(__x86_64__)
+    if (FMixAvx)
+      MixGroupsAvx(iq + i, out + i, groups, FStepRe, FStepIm, FStep4Re, FStep4Im, st);
+    else
+#endif
+      MixGroupsSse2(iq + i, out + i, groups, FStepRe, FStepIm, FStep4Re, FStep4Im, st);
+    pr = st.PhRe;
+    pi = st.PhIm;
+    FRenorm = st.Renorm;
+    i += 4 * groups;
   }
+  while (i < n) one();
   FPhRe = pr;
   FPhIm = pi;
   FGroupPos = pos;

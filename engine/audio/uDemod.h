@@ -48,6 +48,8 @@ class TChannelDemod {
   float Gain() const { return FGain; }
   double PhasorRe() const { return FPhRe; }
   double PhasorIm() const { return FPhIm; }
+  // Keeps the oscillator on its SSE2 path whatever the processor (for tests: the bits are the same).
+  void UseSse2Mixer() { FMixAvx = false; }
 
  private:
   void BuildChain();
@@ -71,6 +73,7 @@ class TChannelDemod {
   double FStep4Re = 1.0, FStep4Im = 0.0;
   int32_t FGroupPos = 0;  // 0..3: the place of the next sample in its group
   int32_t FRenorm = 0;
+  bool FMixAvx = false;  // the oscillator's AVX path where the processor runs it (same bits as SSE2)
 
   std::vector<std::unique_ptr<TFirDecim>> FStages;
   std::unique_ptr<TFirDecim> FChannelFilter;

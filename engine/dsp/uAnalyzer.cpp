@@ -3,9 +3,11 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <limits>
 #include <utility>
 
+#include "uDecibels.h"
 #include "uFreqText.h"
 #include "uLog.h"
 
@@ -108,6 +110,66 @@ float SelectKth(float* values, int count, int k) {
   return values[k];
 }
 
+namespace {
+
+constexpr uint32_t kSignBit = 0x80000000u;
+
+// Unsigned keys in the order of the floats: negatives reversed below the positives; -0 as +0.
+uint32_t OrderKey(float v) {
+  uint32_t u;
+  std::memcpy(&u, &v, sizeof u);
+  if (u == kSignBit) u = 0;
+  return (u & kSignBit) != 0 ? ~u : (u | kSignBit);
+}
+
+float FromOrderKey(uint32_t key) {
+  const uint32_t u = (key & kSignBit) != 0 ? (key & ~kSignBit) : ~key;
+  float v;
+  std::memcpy(&v, &u, sizeof v);
+  return v;
+}
+
+// The bucket of a histogram that holds the k-th value; k becomes its rank inside the bucket.
+uint32_t BucketOf(const int32_t* histogram, int& k) {
+  int b = 0;
+  while (k >= histogram[b]) k -= histogram[b++];
+  return uint32_t(b);
+}
+
+}  // namespace
+
+float SelectKthByBits(float* values, int count, int k) {
+  if (values == nullptr || count <= 0) return 0.0f;
+  k = std::clamp(k, 0, count - 1);
+  int32_t histogram[2048];
+  std::fill(histogram, histogram + 2048, 0);
+  bool nan = false;
+  for (int i = 0; i < count; ++i) {
+    nan |= values[i] != values[i];
+    ++histogram[OrderKey(values[i]) >> 21];
+  }
+  if (nan) return SelectKth(values, count, k);
+  const uint32_t top = BucketOf(histogram, k);
+  // Keep the values of that bucket at the front, counting their next 11 bits.
+  std::fill(histogram, histogram + 2048, 0);
+  int kept = 0;
+  for (int i = 0; i < count; ++i) {
+    const uint32_t key = OrderKey(values[i]);
+    if ((key >> 21) != top) continue;
+    values[kept++] = values[i];
+    ++histogram[(key >> 10) & 0x7FF];
+  }
+  const uint32_t middle = BucketOf(histogram, k);
+  const uint32_t high = (top << 11) | middle;
+  std::fill(histogram, histogram + 1024, 0);
+  for (int i = 0; i < kept; ++i) {
+    const uint32_t key = OrderKey(values[i]);
+    if ((key >> 10) == high) ++histogram[key & 0x3FF];
+  }
+  const uint32_t low = BucketOf(histogram, k);
+  return FromOrderKey((high << 10) | low);
+}
+
 float SelectKth(TSingleArray& values, int count, int k) {
   return SelectKth(values.data(), std::min<int>(count, int(values.size())), k);
 }
@@ -169,17 +231,15 @@ double TSpectrumAnalyzer::Analyze(const TComplexF* samples, int64_t centreHz, in
   // 1. Averaged power spectrum in dBFS.
   std::fill(PowerSum.begin(), PowerSum.end(), 0.0f);
   for (int32_t s = 0; s < Settings.Averages; ++s) {
-    Plan->ApplyWindow(samples + size_t(s) * size_t(n), Work.data());
-    Plan->Execute(Work.data());
-    Plan->Shift(Work.data());
-    AccumulatePower(Work.data(), PowerSum.data(), n);
+    // Window, transform, swap halves and add up, with the reordering folded into the window and the
+    // swap into the addition (the same values as the steps one by one).
+    Plan->ApplyWindowBitReversed(samples + size_t(s) * size_t(n), Work.data());
+    Plan->ExecuteBitReversed(Work.data());
+    AccumulatePower(Work.data() + half, PowerSum.data(), half);
+    AccumulatePower(Work.data(), PowerSum.data() + half, half);
   }
   const double scale = double(Settings.Averages) * double(n) * double(n) * Plan->WindowPower;
-  for (int32_t k = 0; k < n; ++k) {
-    double p = double(PowerSum[k]) / scale;
-    if (p < kPowerFloor) p = kPowerFloor;
-    Spectrum[k] = static_cast<float>(10.0 * std::log10(p));
-  }
+  PowerSumsToDb(PowerSum.data(), Spectrum.data(), n, scale, kPowerFloor);
 
   // 2. Noise floor: median of the bins inside the edges and outside the centre guard.
   const int32_t edge = static_cast<int32_t>(RoundHalfEven(double(n) * Settings.EdgeFraction));
@@ -189,7 +249,8 @@ double TSpectrumAnalyzer::Analyze(const TComplexF* samples, int64_t centreHz, in
   for (int32_t k = edge; k <= n - edge - 1; ++k) {
     if (!inGuard(k)) Scratch[count++] = Spectrum[k];
   }
-  const double floorDb = count > 0 ? double(SelectKth(Scratch.data(), count, count / 2)) : kEmptyFloorDb;
+  const double floorDb =
+      count > 0 ? double(SelectKthByBits(Scratch.data(), count, count / 2)) : kEmptyFloorDb;
   LastNoiseDb = floorDb;
 
   // 3.-4. Runs of bins above floor + threshold, one candidate per run.

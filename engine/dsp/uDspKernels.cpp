@@ -73,6 +73,11 @@ int DetectKernelLevel() {
   return KernelLevelFromFeatures(ReadCpuFeatures());
 }
 
+int CpuKernelLevel() {
+  static const int level = DetectKernelLevel();
+  return level;
+}
+
 std::string KernelDescriptionFor(int level) {
   std::string text = "scalar kernels";
   if (level == 2) {

@@ -26,6 +26,9 @@ TCpuFeatures ReadCpuFeatures();
 int KernelLevelFromFeatures(const TCpuFeatures& f);
 // ReadCpuFeatures + KernelLevelFromFeatures: the probe the engine installs for SelectKernels.
 int DetectKernelLevel();
+// The processor's level, probed once (thread-safe) and never changed afterwards: what the vector paths
+// of the signal chain dispatch on. Every path computes the same bits, so this only decides the speed.
+int CpuKernelLevel();
 
 // "scalar kernels", plus " (CPU has AVX2)" for level 2 or " (CPU has AVX)" for level 1.
 std::string KernelDescriptionFor(int level);

@@ -5,6 +5,15 @@
 #include <cstring>
 #include <limits>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+#include "uDspKernels.h"
+
+// The vector types pass only between inlined routines, never across a call boundary.
+#pragma GCC diagnostic ignored "-Wpsabi"
+
 namespace {
 
 constexpr double Pi = 3.14159265358979323846;
@@ -89,6 +98,104 @@ const float* Floats(const TComplexF* p) {
   return reinterpret_cast<const float*>(p);
 }
 
+// ---------------------------------------------------------------------------------------------
+// Several outputs of a real-tap filter at once. Output o is the sum over taps j of t[j] x_o(j) with
+// x_o(2i) = a[o + step i] and x_o(2i + 1) = b[o + step i] (complex samples), so that for each tap the
+// inputs of consecutive outputs lie side by side: a plain filter reads its block with a = x, b = x + 1,
+// step 2; a decimate-by-2 filter reads the even and the odd samples apart, step 1.
+// Each output is summed exactly as DotPairs sums it: eight partial sums (tap j goes to the pair slot
+// (j mod 8) div 2 and the parity j mod 2 while the 16-Single main loop of LaneDot runs, then to slot 0),
+// joined as LaneDot and DotPairs join them, the odd last tap added at the end. The lanes of a vector
+// are outputs, never parts of one sum, so every vector width (one output, two with SSE2, four with
+// AVX) gives the bits of DotPairs.
+
+// W complex outputs side by side.
+typedef float TOut1 __attribute__((vector_size(8)));
+typedef float TOut2 __attribute__((vector_size(16)));
+typedef float TOut4 __attribute__((vector_size(32)));
+
+template <class V>
+inline __attribute__((always_inline)) V LoadOut(const TComplexF* p) {
+  V v;
+  std::memcpy(&v, p, sizeof v);
+  return v;
+}
+
+template <class V, int Step>
+inline __attribute__((always_inline)) V FilterOutputs(const float* t, int32_t tapCount, const TComplexF* a,
+                                                      const TComplexF* b) {
+  const int32_t pairTaps = tapCount & ~1;       // the taps LaneDot covers
+  const int32_t mainTaps = (pairTaps / 8) * 8;  // the taps of its 16-Single main loop
+  V s00{}, s01{}, s10{}, s11{}, s20{}, s21{}, s30{}, s31{};
+  int32_t j = 0;
+  for (; j < mainTaps; j += 8) {
+    const int32_t i = Step * (j / 2);
+    s00 += t[j] * LoadOut<V>(a + i);
+    s01 += t[j + 1] * LoadOut<V>(b + i);
+    s10 += t[j + 2] * LoadOut<V>(a + i + Step);
+    s11 += t[j + 3] * LoadOut<V>(b + i + Step);
+    s20 += t[j + 4] * LoadOut<V>(a + i + 2 * Step);
+    s21 += t[j + 5] * LoadOut<V>(b + i + 2 * Step);
+    s30 += t[j + 6] * LoadOut<V>(a + i + 3 * Step);
+    s31 += t[j + 7] * LoadOut<V>(b + i + 3 * Step);
+  }
+  for (; j < pairTaps; j += 2) {
+    const int32_t i = Step * (j / 2);
+    s00 += t[j] * LoadOut<V>(a + i);
+    s01 += t[j + 1] * LoadOut<V>(b + i);
+  }
+  const V even = (s00 + s10) + (s20 + s30);
+  const V odd = (s01 + s11) + (s21 + s31);
+  V r = even + odd;
+  if (pairTaps < tapCount) r += t[pairTaps] * LoadOut<V>(a + Step * (pairTaps / 2));
+  return r;
+}
+
+template <class V, int Step>
+inline __attribute__((always_inline)) int32_t FilterWide(const float* taps, int32_t tapCount,
+                                                         const TComplexF* a, const TComplexF* b,
+                                                         int32_t count, TComplexF* out) {
+  constexpr int32_t W = int32_t(sizeof(V) / sizeof(TComplexF));
+  int32_t o = 0;
+  for (; o + W <= count; o += W) {
+    const V r = FilterOutputs<V, Step>(taps, tapCount, a + o, b + o);
+    std::memcpy(out + o, &r, sizeof r);
+  }
+  return o;
+}
+
+template <int Step>
+void FilterRunSse2(const float* taps, int32_t tapCount, const TComplexF* a, const TComplexF* b, int32_t count,
+                   TComplexF* out) {
+  int32_t o = FilterWide<TOut2, Step>(taps, tapCount, a, b, count, out);
+  for (; o < count; ++o) {
+    const TOut1 r = FilterOutputs<TOut1, Step>(taps, tapCount, a + o, b + o);
+    std::memcpy(out + o, &r, sizeof r);
+  }
+}
+
+#if defined(__x86_64__)
+// 32-bit builds keep to SSE2: eight vector registers cannot hold the eight sums of four outputs.
+template <int Step>
+__attribute__((target("avx"))) int32_t FilterRunAvx(const float* taps, int32_t tapCount, const TComplexF* a,
+                                                    const TComplexF* b, int32_t count, TComplexF* out) {
+  return FilterWide<TOut4, Step>(taps, tapCount, a, b, count, out);
+}
+#endif
+
+// count outputs of the filter (see FilterOutputs), on the widest path the processor runs.
+template <int Step>
+void FilterRun(const float* taps, int32_t tapCount, const TComplexF* a, const TComplexF* b, int32_t count,
+               TComplexF* out, bool allowAvx) {
+  int32_t done = 0;
+#if defined(__x86_64__)
+  if (allowAvx && CpuKernelLevel() >= 1) done = FilterRunAvx<Step>(taps, tapCount, a, b, count, out);
+#else
+  (void)allowAvx;
+#endif
+  FilterRunSse2<Step>(taps, tapCount, a + done, b + done, count - done, out + done);
+}
+
 int64_t Gcd64(int64_t a, int64_t b) {
   a = a < 0 ? -a : a;
   b = b < 0 ? -b : b;
@@ -164,21 +271,87 @@ TFirDecim::TFirDecim(const TSingleArray& taps, int32_t factor)
 }
 
 int32_t TFirDecim::Process(const TComplexF* input, int32_t n, TComplexF* output) {
+  return ProcessOn(input, n, output, true);
+}
+
+int32_t TFirDecim::ProcessSse2(const TComplexF* input, int32_t n, TComplexF* output) {
+  return ProcessOn(input, n, output, false);
+}
+
+int32_t TFirDecim::ProcessOn(const TComplexF* input, int32_t n, TComplexF* output, bool allowAvx) {
   if (n <= 0 || input == nullptr) return 0;
+  if (FFactor == 2) return ProcessHalving(input, n, output, allowAvx);
   const size_t hist = static_cast<size_t>(FTapCount - 1);
   const size_t need = hist + static_cast<size_t>(n);
   if (FWork.size() < need) FWork.resize(need);
   std::memcpy(FWork.data() + hist, input, static_cast<size_t>(n) * sizeof(TComplexF));
-  const float* work = Floats(FWork.data());
   int32_t count = 0;
-  while (FPhase < n) {
-    float re, im;
-    DotPairs(FTaps2.data(), work + 2 * static_cast<size_t>(FPhase), FTapCount, re, im);
-    output[count++] = TComplexF{re, im};
-    FPhase += FFactor;
+  if (FFactor == 1) {
+    // Factor 1 starts every block at its first sample.
+    const TComplexF* x = FWork.data() + FPhase;
+    count = n - FPhase;
+    FilterRun<2>(FTaps.data(), FTapCount, x, x + 1, count, output, allowAvx);
+    FPhase = n;
+  } else {
+    const float* work = Floats(FWork.data());
+    while (FPhase < n) {
+      float re, im;
+      DotPairs(FTaps2.data(), work + 2 * static_cast<size_t>(FPhase), FTapCount, re, im);
+      output[count++] = TComplexF{re, im};
+      FPhase += FFactor;
+    }
   }
   FPhase -= n;
   std::memmove(FWork.data(), FWork.data() + n, hist * sizeof(TComplexF));
+  return count;
+}
+
+// The stream (history, then the block) split into its even and odd samples, so that the inputs of
+// consecutive outputs lie side by side; FWork keeps only the history.
+int32_t TFirDecim::ProcessHalving(const TComplexF* input, int32_t n, TComplexF* output, bool allowAvx) {
+  const int32_t hist = FTapCount - 1;
+  const size_t total = static_cast<size_t>(hist) + static_cast<size_t>(n);
+  if (FEven.size() < total / 2 + 1) {
+    FEven.resize(total / 2 + 1);
+    FOdd.resize(total / 2 + 1);
+  }
+  TComplexF* half[2] = {FEven.data(), FOdd.data()};
+  for (int32_t i = 0; i < hist; ++i) half[i & 1][i >> 1] = FWork[static_cast<size_t>(i)];
+  // Input sample q is stream sample hist + q.
+  const int32_t first = hist & 1;  // which half input sample 0 goes to
+  TComplexF* toFirst = half[first] + (hist >> 1);
+  TComplexF* toSecond = half[first ^ 1] + ((hist + 1) >> 1);
+  int32_t q = 0;
+#if defined(__SSE2__)
+  for (; q + 4 <= n; q += 4) {
+    const __m128 lo = _mm_loadu_ps(&input[q].Re);      // x0 x1
+    const __m128 hi = _mm_loadu_ps(&input[q + 2].Re);  // x2 x3
+    _mm_storeu_ps(&toFirst[q / 2].Re, _mm_movelh_ps(lo, hi));
+    _mm_storeu_ps(&toSecond[q / 2].Re, _mm_movehl_ps(hi, lo));
+  }
+#endif
+  for (; q < n; ++q) {
+    if ((q & 1) == 0)
+      toFirst[q / 2] = input[q];
+    else
+      toSecond[q / 2] = input[q];
+  }
+
+  // Output at stream position FPhase + 2o: tap 2i reads sample FPhase + 2o + 2i, tap 2i + 1 the next.
+  int32_t count = FPhase < n ? (n - 1 - FPhase) / 2 + 1 : 0;
+  const int32_t p = FPhase;
+  const TComplexF* a = half[p & 1] + (p >> 1);
+  const TComplexF* b = half[(p + 1) & 1] + ((p + 1) >> 1);
+  FilterRun<1>(FTaps.data(), FTapCount, a, b, count, output, allowAvx);
+  FPhase += 2 * count - n;
+
+  // The last hist samples of the stream become the history.
+  if (FWork.size() < static_cast<size_t>(hist)) FWork.resize(static_cast<size_t>(hist));
+  const int64_t start = static_cast<int64_t>(n);  // stream index of the new history's first sample
+  for (int32_t i = 0; i < hist; ++i) {
+    const int64_t at = start + i;
+    FWork[static_cast<size_t>(i)] = half[at & 1][at >> 1];
+  }
   return count;
 }
 

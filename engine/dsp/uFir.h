@@ -16,6 +16,8 @@
 // OS and returns 0 without changing anything for n <= 0. The caller provides the output array.
 // Dot products run with several partial sums (SIMD-friendly); they match a sequential sum to within
 // single-precision rounding and depend only on the samples under the taps, never on block boundaries.
+// The decimating FIR with factor 1 or 2 computes two outputs at once (SSE2) or four (AVX, where the
+// processor has it), each still summed in that same order, so every path gives the same bits.
 #include <cstdint>
 
 #include "uDspTypes.h"
@@ -43,6 +45,8 @@ class TFirDecim {
 
   // Filters n inputs; returns the number of outputs written (at most n / Factor + 1).
   int32_t Process(const TComplexF* input, int32_t n, TComplexF* output);
+  // The same on the SSE2 path whatever the processor (for tests: the results are identical).
+  int32_t ProcessSse2(const TComplexF* input, int32_t n, TComplexF* output);
 
   int32_t TapCount() const { return FTapCount; }
   int32_t Factor() const { return FFactor; }
@@ -54,7 +58,12 @@ class TFirDecim {
   int32_t FTapCount = 0;
   int32_t FFactor = 1;
   int32_t FPhase = 0;
-  TComplexFArray FWork;  // the TapCount - 1 samples of history, then the current block
+  TComplexFArray FWork;  // the TapCount - 1 samples of history, then the current block (factor 2: history)
+  TComplexFArray FEven;  // factor 2: the even and the odd samples of history and block
+  TComplexFArray FOdd;
+
+  int32_t ProcessOn(const TComplexF* input, int32_t n, TComplexF* output, bool allowAvx);
+  int32_t ProcessHalving(const TComplexF* input, int32_t n, TComplexF* output, bool allowAvx);
 };
 
 // Complex taps on complex data: y[k] = sum_j h[j] * x[k - j] (newest sample times tap 0).

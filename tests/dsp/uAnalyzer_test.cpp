@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -153,6 +154,48 @@ TEST(SelectKth, AgreesWithSortingForEveryK) {
   TSingleArray a = {5.0f, 1.0f, 3.0f};
   EXPECT_EQ(SelectKth(a, 3, 1), 3.0f);
   EXPECT_EQ(SelectKth(a, 3, 99), 5.0f);  // k clamped
+}
+
+TEST(SelectKthByBits, GivesTheValueOfQuickselectForEveryKAndKind) {
+  uint32_t s = 17;
+  auto next = [&s]() {
+    s = s * 1664525u + 1013904223u;
+    return s;
+  };
+  const float inf = std::numeric_limits<float>::infinity();
+  // Spectra in dB, values of both signs round zero, values sharing their top bits (one bucket holds
+  // all), duplicates, tiny and infinite values.
+  std::vector<std::vector<float>> sets;
+  for (int count : {1, 2, 3, 7, 100, 3547}) {
+    std::vector<float> db(count), mixed(count), close(count), dup(count);
+    for (int i = 0; i < count; ++i) {
+      db[i] = -95.0f + float(next() % 100000) * 1e-4f + (i % 97 == 0 ? 40.0f : 0.0f);
+      mixed[i] = float(int32_t(next())) * 1e-30f;
+      close[i] = 1.0f + float(next() % 64) * 1.1920929e-7f;
+      dup[i] = float(int(next() >> 20) % 5) - 2.0f;
+    }
+    sets.insert(sets.end(), {db, mixed, close, dup});
+  }
+  sets.push_back({-inf, inf, 0.0f, -1e-45f, 1e-45f, -3.4e38f, 3.4e38f, -0.0f});
+  for (const auto& v : sets) {
+    const int count = int(v.size());
+    for (int k : {0, count / 2, count - 1, count / 3, count + 5}) {
+      std::vector<float> a = v, b = v;
+      EXPECT_EQ(SelectKthByBits(a.data(), count, k), SelectKth(b.data(), count, k)) << count << " " << k;
+    }
+  }
+  EXPECT_EQ(SelectKthByBits(nullptr, 0, 0), 0.0f);
+}
+
+TEST(SelectKthByBits, ANanAmongTheValuesLeavesTheChoiceToQuickselect) {
+  const float nan = std::numeric_limits<float>::quiet_NaN();
+  const std::vector<float> v = {3.0f, nan, -1.0f, 7.0f, 2.0f, nan, 0.5f};
+  for (int k = 0; k < int(v.size()); ++k) {
+    std::vector<float> a = v, b = v;
+    const float x = SelectKthByBits(a.data(), int(v.size()), k), y = SelectKth(b.data(), int(v.size()), k);
+    EXPECT_EQ(std::memcmp(&x, &y, sizeof x), 0) << k;
+    EXPECT_EQ(std::memcmp(a.data(), b.data(), v.size() * sizeof(float)), 0) << k;  // the same reordering
+  }
 }
 
 TEST(AnalyzerCreate, SizesAreCorrectedAndCapped) {

@@ -3,8 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <initializer_list>
 #include <limits>
 #include <numeric>
 #include <random>
@@ -370,4 +372,64 @@ TEST(ResamplerBound, AResamplerForAnAwkwardRateStaysSmallAndCountsIn64Bits) {
   const int32_t n = rs.Process(x.data(), 1 << 20, y.data());
   EXPECT_NEAR(n, (1 << 20) * 48000.0 / 600001.0, 2.0);
   EXPECT_NEAR(y[n - 1], 0.25f, 1e-3);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Several outputs at once
+
+// Run in blocks of the given sizes (cycled) until all of x is used.
+TComplexFArray RunInBlocks(TFirDecim& fir, const TComplexFArray& x, std::initializer_list<int32_t> sizes,
+                           bool sse2) {
+  TComplexFArray out, y(x.size() + 1);
+  size_t at = 0;
+  for (auto it = sizes.begin(); at < x.size(); ++it == sizes.end() ? it = sizes.begin() : it) {
+    const int32_t n = std::min<int32_t>(*it, static_cast<int32_t>(x.size() - at));
+    const int32_t got =
+        sse2 ? fir.ProcessSse2(x.data() + at, n, y.data()) : fir.Process(x.data() + at, n, y.data());
+    out.insert(out.end(), y.begin(), y.begin() + got);
+    at += static_cast<size_t>(n);
+  }
+  return out;
+}
+
+TEST(FirDecimWide, EveryOutputHasTheBitsOfTheOneOutputDotProductOnEveryPath) {
+  // Factor 3 computes one output at a time; factors 1 and 2 compute several at once (two with SSE2,
+  // four with AVX) and must agree with it bit for bit at the shared positions, for tap counts on
+  // both sides of every grouping the sum uses.
+  const TComplexFArray x = Noise(1201, 9);
+  for (int32_t taps : {1, 2, 3, 7, 8, 9, 15, 16, 17, 23, 31, 33, 47, 63, 189}) {
+    TSingleArray t(static_cast<size_t>(taps));
+    std::mt19937 rng(static_cast<uint32_t>(taps));
+    std::uniform_real_distribution<float> u(-0.5f, 0.5f);
+    for (float& v : t) v = u(rng);
+    for (bool sse2 : {false, true}) {
+      TFirDecim f1(t, 1), f2(t, 2), f3(t, 3);
+      const TComplexFArray y1 = RunInBlocks(f1, x, {1201}, sse2);
+      const TComplexFArray y2 = RunInBlocks(f2, x, {1201}, sse2);
+      const TComplexFArray y3 = RunInBlocks(f3, x, {1201}, sse2);
+      ASSERT_EQ(y1.size(), 1201u);
+      ASSERT_EQ(y2.size(), 601u);
+      ASSERT_EQ(y3.size(), 401u);
+      for (size_t k = 0; k < y2.size(); ++k)
+        ASSERT_EQ(std::memcmp(&y2[k], &y1[2 * k], sizeof(TComplexF)), 0) << taps << " " << k;
+      for (size_t k = 0; k < y3.size(); ++k)
+        ASSERT_EQ(std::memcmp(&y3[k], &y1[3 * k], sizeof(TComplexF)), 0) << taps << " " << k;
+    }
+  }
+}
+
+TEST(FirDecimWide, BlocksOfAnySizeGiveTheWholeStreamsBitsForBothParitiesOfTheHistory) {
+  const TComplexFArray x = Noise(3001, 4);
+  for (int32_t taps : {23, 24, 31, 4}) {  // histories of odd and even length, one longer than blocks
+    TSingleArray t;
+    DesignLowPass(t, 0.2, taps);
+    t.resize(static_cast<size_t>(taps), 0.01f);
+    for (int32_t factor : {1, 2}) {
+      TFirDecim whole(t, factor), pieces(t, factor), tiny(t, factor), sse2(t, factor);
+      const TComplexFArray a = RunInBlocks(whole, x, {3001}, false);
+      EXPECT_TRUE(SameBits(a, RunInBlocks(pieces, x, {7, 64, 1, 2, 333}, false))) << taps << " " << factor;
+      EXPECT_TRUE(SameBits(a, RunInBlocks(tiny, x, {1, 3}, false))) << taps << " " << factor;
+      EXPECT_TRUE(SameBits(a, RunInBlocks(sse2, x, {5, 1000}, true))) << taps << " " << factor;
+    }
+  }
 }

@@ -131,6 +131,11 @@ TEST(EngineProgram, NameByBitnessAndWow64) {
   if (plat::Is64BitBuild()) {
     EXPECT_FALSE(plat::RunningUnderWow64());
   }
+  // Windows gives a WOW64 process the variable PROCESSOR_ARCHITEW6432 (the machine's own kind): an
+  // oracle that does not ask IsWow64Process. So a 32-bit plug-in on 64-bit Windows starts engine64.
+  if (plat::PathSeparator() == '\\') {
+    EXPECT_EQ(plat::RunningUnderWow64(), plat::HasEnv("PROCESSOR_ARCHITEW6432"));
+  }
   TEngineClient client;
   EXPECT_EQ(client.EnginePath(), JoinPath(PluginFolder(), EngineFileName()));
 }

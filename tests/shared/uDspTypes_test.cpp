@@ -64,6 +64,61 @@ TEST(Power, SumsInTheFixedOrderExistingThenIThenQ) {
   EXPECT_EQ(sums[1], 50.5f);
 }
 
+// Every byte value in both positions, at every count round the widths of the vector path and from
+// unaligned starts: each sample is its two table entries, and nothing beyond count is written.
+TEST(Conversion, EveryByteAtEveryBlockLengthEqualsItsTableEntry) {
+  std::vector<uint8_t> bytes(2 * 300 + 1);
+  for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = uint8_t((i * 7 + i / 256) & 0xFF);
+  using TConvert = void (*)(const uint8_t*, TComplexF*, int);
+  const struct {
+    TConvert Convert;
+    const TByteTable& Table;
+  } kinds[] = {{&ConvertU8ToComplex, U8ToFloatTable}, {&ConvertS8ToComplex, S8ToFloatTable}};
+  for (const auto& kind : kinds) {
+    for (int start : {0, 1}) {
+      for (int count : {0, 1, 7, 8, 9, 15, 16, 17, 300}) {
+        std::vector<TComplexF> out(size_t(count) + 1, TComplexF{-9.0f, -9.0f});
+        kind.Convert(bytes.data() + start, out.data(), count);
+        for (int k = 0; k < count; ++k) {
+          ASSERT_EQ(out[k].Re, kind.Table[bytes[start + 2 * k]]) << count << " " << k;
+          ASSERT_EQ(out[k].Im, kind.Table[bytes[start + 2 * k + 1]]) << count << " " << k;
+        }
+        EXPECT_EQ(out[count].Re, -9.0f);
+        EXPECT_EQ(out[count].Im, -9.0f);
+      }
+    }
+    // All 256 values as I and as Q.
+    std::vector<uint8_t> all(512);
+    for (int i = 0; i < 256; ++i) all[2 * i] = all[511 - 2 * i] = uint8_t(i);
+    std::vector<TComplexF> out(256);
+    kind.Convert(all.data(), out.data(), 256);
+    for (int i = 0; i < 256; ++i) {
+      ASSERT_EQ(out[i].Re, kind.Table[i]) << i;
+      ASSERT_EQ(out[255 - i].Im, kind.Table[i]) << i;
+    }
+  }
+}
+
+TEST(Power, EveryLengthAddsInTheOrderOfThePlainLoop) {
+  std::vector<TComplexF> x(41);
+  uint32_t s = 5;
+  auto next = [&s]() {
+    s = s * 1664525u + 1013904223u;
+    return float(int32_t(s >> 8) - (1 << 23)) / float(1 << 12);
+  };
+  for (auto& v : x) v = {next(), next()};
+  for (int count = 0; count <= 40; ++count) {
+    std::vector<float> sums(41), plain(41);
+    for (size_t k = 0; k < sums.size(); ++k) sums[k] = plain[k] = next() * 1e3f;
+    AccumulatePower(x.data(), sums.data(), count);
+    for (int k = 0; k < count; ++k) {
+      float v = plain[k] + x[k].Re * x[k].Re;
+      plain[k] = v + x[k].Im * x[k].Im;
+    }
+    EXPECT_EQ(std::memcmp(sums.data(), plain.data(), sums.size() * sizeof(float)), 0) << count;
+  }
+}
+
 int ProbeAvx2() {
   return 2;
 }

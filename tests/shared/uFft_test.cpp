@@ -202,6 +202,24 @@ TEST(Window, ApplyWindowMultipliesBothPartsAndMayWorkInPlace) {
   EXPECT_TRUE(SameBits(x, out));
 }
 
+TEST(Window, BitReversedWindowThenTransformGivesTheBitsOfTheStepsOneByOne) {
+  for (int n : {8, 32, 256, 4096, 16384}) {
+    TFftPlan p(n);
+    const TComplexFArray x = RandomBlock(n, 11u * n);
+    TComplexFArray steps(n), fused(n, TComplexF{0.0f, 0.0f});
+    p.ApplyWindow(x.data(), steps.data());
+    TComplexFArray windowed = steps;
+    p.Execute(steps.data());
+    p.ApplyWindowBitReversed(x.data(), fused.data());
+    for (int i = 0; i < n; ++i) {
+      ASSERT_EQ(fused[p.BitReverse[i]].Re, windowed[i].Re) << n << " " << i;
+      ASSERT_EQ(fused[p.BitReverse[i]].Im, windowed[i].Im) << n << " " << i;
+    }
+    p.ExecuteBitReversed(fused.data());
+    EXPECT_TRUE(SameBits(fused, steps)) << n;
+  }
+}
+
 TEST(Window, WindowedFullScaleToneAtBinCentreHasHalfTheUnwindowedPeak) {
   // The periodic Hann window's coherent gain is exactly 0.5: a bin-centre tone keeps no leakage
   // beyond its two neighbours (each -6 dB under the peak).
