@@ -36,9 +36,6 @@ TLocalTime LocalTimeNow();
 double DateTimeOf(const TLocalTime& t);
 // DateTimeOf(LocalTimeNow()).
 double LocalDateTimeNow();
-// The calendar fields of a date-time value (the inverse of DateTimeOf), the time rounded to the
-// millisecond; values outside years 1..9999 are clamped to that range.
-TLocalTime LocalTimeFromDateTime(double dateTime);
 
 // Milliseconds from an arbitrary start, never going back.
 uint64_t TickMs();

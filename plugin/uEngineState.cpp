@@ -1,8 +1,10 @@
 #include "uEngineState.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "pBinFile.h"
+#include "pFind.h"
 #include "pFs.h"
 #include "pSystem.h"
 #include "pText.h"
@@ -39,9 +41,10 @@ std::string LocaleFixed1(double v) {
   return text;
 }
 
-// "yyyy-mm-dd hh:nn:ss" with the user's time separator.
+// "yyyy-mm-dd hh:nn:ss" with the user's time separator; a time outside the years 1 to 9999 (a reply
+// can carry any number) shows as the nearest end of that range.
 std::string LocaleDateTime(double dateTime) {
-  const plat::TLocalTime t = plat::LocalTimeFromDateTime(dateTime);
+  const plat::TLocalTime t = plat::DateTimeParts(std::clamp(dateTime, -693593.0, 2958465.99999));
   const std::string sep = plat::LocaleTimeSeparator();
   char date[32], hh[8], nn[8], ss[8];
   std::snprintf(date, sizeof date, "%04d-%02d-%02d ", t.Year, t.Month, t.Day);

@@ -22,6 +22,9 @@ done
 stage=$(mktemp -d)
 trap 'rm -rf "$stage"' EXIT
 cp "${files[@]}" "$stage/"
+# The builds carry debug information for the tests; the installed files do not need it.
+x86_64-w64-mingw32-strip --strip-debug "$stage/wfx_talvoran.wfx64" "$stage/talvoran_engine64.exe"
+i686-w64-mingw32-strip --strip-debug "$stage/wfx_talvoran.wfx" "$stage/talvoran_engine32.exe"
 # Total Commander reads the installer file in the system's code page with CR LF line ends.
 printf '%s\r\n' \
   '[plugininstall]' \

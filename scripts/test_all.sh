@@ -4,14 +4,14 @@
 # Wine; the 32-bit ones only where the kernel runs 32-bit programs, said loudly where it does not.
 # Exits non-zero when anything failed.
 set -uo pipefail
-# The Windows tests make windows (the host's main window of the plug-in tests, timers, views): Wine
-# makes them only with a display, so without one the whole run goes under a virtual one.
-if [ -z "${DISPLAY:-}" ] && [ -z "${TALV_UNDER_XVFB:-}" ] && command -v xvfb-run >/dev/null 2>&1; then
-  TALV_UNDER_XVFB=1 exec xvfb-run -a -s "-screen 0 1280x1024x24" bash "$0" "$@"
-fi
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 bash scripts/setup.sh || { echo "setup failed"; exit 1; }
+# The Windows tests make windows (the host's main window of the plug-in tests, timers, views): Wine
+# makes them only with a display, so without one the whole run goes under a virtual one.
+if [ -z "${DISPLAY:-}" ] && [ -z "${TALV_UNDER_XVFB:-}" ] && command -v xvfb-run >/dev/null 2>&1; then
+  TALV_UNDER_XVFB=1 exec xvfb-run -a -s "-screen 0 1280x1024x24" bash "$root/scripts/test_all.sh" "$@"
+fi
 source scripts/wine_env.sh
 
 failed=()

@@ -12,6 +12,7 @@
 //
 // Only the export layer (wfxExports.cpp) and the test host include this header; nothing here keeps
 // state.
+#include <cstddef>
 #include <cstdint>
 
 #ifdef _WIN32
@@ -64,7 +65,9 @@ struct TWfxFindDataA {
   char cAlternateFileName[14];
 };
 #pragma pack(pop)
-static_assert(sizeof(TWfxFindDataW) == 592, "the find-data record has the Windows layout");
+static_assert(sizeof(TWfxFindDataW) == 592 && offsetof(TWfxFindDataW, nFileSizeHigh) == 28 &&
+                  offsetof(TWfxFindDataW, cFileName) == 44,
+              "the find-data record has the Windows layout");
 #endif
 
 // The listing handle that means "none".

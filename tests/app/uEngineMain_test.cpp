@@ -195,7 +195,8 @@ TEST_F(EngineCopy, TheUsageTextWritesNoLogLine) {
 TEST(EngineProgram, WindowsBuildImportsOnlySystemLibraries) {
   if (!kWindows) GTEST_SKIP() << "the Linux program links the system's shared run-time";
   const std::vector<std::string> dlls = ImportedDlls(ReadWholeFile(EnginePath()));
-  for (const std::string& dll : dlls) EXPECT_TRUE(IsSystemDll(dll)) << EnginePath() << " needs " << dll << " beside it";
+  for (const std::string& dll : dlls)
+    EXPECT_TRUE(IsSystemDll(dll)) << EnginePath() << " needs " << dll << " beside it";
   EXPECT_NE(std::find_if(dlls.begin(), dlls.end(),
                          [](const std::string& n) { return n == "KERNEL32.dll" || n == "kernel32.dll"; }),
             dlls.end());

@@ -135,17 +135,16 @@ void Bind(plat::TDynLib lib, const char* name, TFn& fn) {
   plat::BindDynLib(lib, name, fn);
 }
 
-void FromFindData(const TWfxFindDataW& fd, TListedEntry& e) {
-  e.Name = FromHost16(fd.cFileName);
-  e.Attributes = fd.dwFileAttributes;
-  e.Size = (uint64_t(fd.nFileSizeHigh) << 32) | fd.nFileSizeLow;
-  e.WriteTime = (uint64_t(fd.ftLastWriteTime.dwHighDateTime) << 32) | fd.ftLastWriteTime.dwLowDateTime;
-  e.TimesEqual = std::memcmp(&fd.ftCreationTime, &fd.ftLastWriteTime, sizeof fd.ftCreationTime) == 0 &&
-                 std::memcmp(&fd.ftLastAccessTime, &fd.ftLastWriteTime, sizeof fd.ftCreationTime) == 0;
+std::string NameOf(const TWfxFindDataW& fd) {
+  return FromHost16(fd.cFileName);
+}
+std::string NameOf(const TWfxFindDataA& fd) {
+  return plat::AnsiToUtf8(fd.cFileName);
 }
 
-void FromFindData(const TWfxFindDataA& fd, TListedEntry& e) {
-  e.Name = plat::AnsiToUtf8(fd.cFileName);
+template <typename TFindData>
+void FromFindData(const TFindData& fd, TListedEntry& e) {
+  e.Name = NameOf(fd);
   e.Attributes = fd.dwFileAttributes;
   e.Size = (uint64_t(fd.nFileSizeHigh) << 32) | fd.nFileSizeLow;
   e.WriteTime = (uint64_t(fd.ftLastWriteTime.dwHighDateTime) << 32) | fd.ftLastWriteTime.dwLowDateTime;
@@ -174,6 +173,21 @@ std::u16string HostPath(const std::string& virtualPath) {
 
 std::string FromHost16(const TWfxChar* text) {
   return Utf8Of(reinterpret_cast<const char16_t*>(text));
+}
+
+std::string IniText(const std::string& path) {
+  const std::string bytes = testsupport::ReadWholeFile(path);
+  if (bytes.size() < 2 || uint8_t(bytes[0]) != 0xFF || uint8_t(bytes[1]) != 0xFE) return bytes;
+  std::u16string wide;
+  for (size_t i = 2; i + 1 < bytes.size(); i += 2)
+    wide.push_back(char16_t(uint8_t(bytes[i]) | uint8_t(bytes[i + 1]) << 8));
+  return plat::Utf16ToUtf8(wide);
+}
+
+bool IniHasLine(const std::string& path, const std::string& line) {
+  for (const std::string& l : testsupport::SplitLines(IniText(path)))
+    if (l == line) return true;
+  return false;
 }
 
 std::vector<std::string> TListing::Names() const {
@@ -300,12 +314,16 @@ bool TTestHost::OnRequest(const TRequestSeen& seen, std::string& answer) {
   return a.Ok;
 }
 
-TListing TTestHost::List(const std::string& path) {
+namespace {
+
+// One whole listing: the first entry, every next one, the close. The records are filled with a
+// pattern before each call, so an entry copied only in part shows.
+template <typename TFindData, typename TPath, typename TFirst, typename TNext>
+TListing ListWith(TPath* path, TFirst first, TNext next, int(WFX_CALL* close)(TWfxHandle)) {
   TListing listing;
-  std::u16string p = HostPath(path);
-  TWfxFindDataW fd;
+  TFindData fd;
   std::memset(&fd, 0xCC, sizeof fd);
-  TWfxHandle h = FX.FsFindFirstW(reinterpret_cast<TWfxChar*>(p.data()), &fd);
+  TWfxHandle h = first(path, &fd);
   if (h == WfxInvalidHandle()) {
     listing.LastError = ThreadError();
     return listing;
@@ -316,34 +334,26 @@ TListing TTestHost::List(const std::string& path) {
     FromFindData(fd, e);
     listing.Entries.push_back(e);
     std::memset(&fd, 0xCC, sizeof fd);
-  } while (FX.FsFindNextW(h, &fd));
-  FX.FsFindClose(h);
+  } while (next(h, &fd));
+  close(h);
   return listing;
 }
 
+}  // namespace
+
+TListing TTestHost::List(const std::string& path) {
+  std::u16string p = HostPath(path);
+  return ListWith<TWfxFindDataW>(reinterpret_cast<TWfxChar*>(p.data()), FX.FsFindFirstW, FX.FsFindNextW,
+                                 FX.FsFindClose);
+}
+
 TListing TTestHost::ListAnsi(const std::string& path) {
-  TListing listing;
   std::string p = plat::Utf8ToAnsi(path);
 #ifndef _WIN32
   for (char& c : p)
     if (c == '\\') c = '/';
 #endif
-  TWfxFindDataA fd;
-  std::memset(&fd, 0, sizeof fd);
-  TWfxHandle h = FX.FsFindFirst(p.data(), &fd);
-  if (h == WfxInvalidHandle()) {
-    listing.LastError = ThreadError();
-    return listing;
-  }
-  listing.Ok = true;
-  do {
-    TListedEntry e;
-    FromFindData(fd, e);
-    listing.Entries.push_back(e);
-    std::memset(&fd, 0, sizeof fd);
-  } while (FX.FsFindNext(h, &fd));
-  FX.FsFindClose(h);
-  return listing;
+  return ListWith<TWfxFindDataA>(p.data(), FX.FsFindFirst, FX.FsFindNext, FX.FsFindClose);
 }
 
 int TTestHost::Execute(std::string& remoteName, const char* verb, uintptr_t mainWin) {

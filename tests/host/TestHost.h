@@ -159,6 +159,11 @@ class TTestHost {
   uintptr_t FTcWindow = 0;
 };
 
+// The settings file as text (the profile functions may keep it as UTF-16 with a byte order mark), and
+// whether it holds exactly this line.
+std::string IniText(const std::string& path);
+bool IniHasLine(const std::string& path, const std::string& line);
+
 // Text conversions of the host's strings.
 std::u16string HostPath(const std::string& virtualPath);  // "\" -> "/" on Linux
 std::string FromHost16(const TWfxChar* text);

@@ -81,16 +81,7 @@ class WithEngine : public ::testing::Test {
     return result;
   }
   std::string Ini() const { return Dir.File("wfx_talvoran.ini"); }
-  bool IniHas(const std::string& line) const {
-    const std::string bytes = ReadWholeFile(Ini());
-    std::u16string wide;
-    for (size_t i = 2; i + 1 < bytes.size(); i += 2)
-      wide.push_back(char16_t(uint8_t(bytes[i]) | uint8_t(bytes[i + 1]) << 8));
-    const std::string text = bytes.size() >= 2 && uint8_t(bytes[0]) == 0xFF ? plat::Utf16ToUtf8(wide) : bytes;
-    for (const std::string& l : testsupport::SplitLines(text))
-      if (l == line) return true;
-    return false;
-  }
+  bool IniHas(const std::string& line) const { return IniHasLine(Ini(), line); }
 
   TTempDir Dir;
   TTestHost Host;
@@ -214,6 +205,20 @@ TEST_F(WithEngine, StatusTextReportsTheScanAndTheDetectedChannels) {
   ASSERT_GE(text.size(), channelBlock.size());
   EXPECT_EQ(text.substr(text.size() - channelBlock.size()), channelBlock);
   EXPECT_NE(text.find("\r\nINI: " + Ini() + "\r\n\r\nDetected channels"), std::string::npos);
+}
+
+TEST_F(WithEngine, ChannelTimesOutOfAnyCalendarShowAsItsEnds) {
+  Reply("CHANNELS", {"OK", "145000000\t1e300\t1e300\t1\t1.00\t1.00\t0\t1",
+                     "146000000\t-1e300\t-1e300\t1\t1.00\t1.00\t0\t0"});
+  const std::string local = Dir.File("Status.txt");
+  ASSERT_EQ(Host.GetFile("\\Status.txt", local, 1), 0);
+  const std::string text = ReadWholeFile(local);
+  EXPECT_NE(text.find("  145.000000 MHz       1      1.0       1.0  9999-12-31 23:59:59  active\r\n"),
+            std::string::npos)
+      << text;
+  EXPECT_NE(text.find("  146.000000 MHz       1      1.0       1.0  0001-01-01 00:00:00  stopped\r\n"),
+            std::string::npos)
+      << text;
 }
 
 TEST_F(WithEngine, AnIdleEngineShowsNoScanLinesAndLiveOff) {

@@ -42,21 +42,21 @@ class LoadedPlugin : public ::testing::Test {
   void Init() { ASSERT_EQ(Host.InitW(), 0); }
 
   std::string Ini() const { return Dir.File("wfx_talvoran.ini"); }
-  // The settings file as text (the profile functions keep it as UTF-16 with a byte order mark).
-  std::string IniText() const {
-    const std::string bytes = ReadWholeFile(Ini());
-    if (bytes.size() >= 2 && uint8_t(bytes[0]) == 0xFF && uint8_t(bytes[1]) == 0xFE) {
-      std::u16string wide;
-      for (size_t i = 2; i + 1 < bytes.size(); i += 2)
-        wide.push_back(char16_t(uint8_t(bytes[i]) | uint8_t(bytes[i + 1]) << 8));
-      return plat::Utf16ToUtf8(wide);
+  bool IniHas(const std::string& line) const { return IniHasLine(Ini(), line); }
+  // Each Config entry opened with its answer is refused with exactly its warning, and nothing else.
+  struct TRefusal {
+    std::string Entry, Answer, Message;
+  };
+  void ExpectRefusals(const std::vector<TRefusal>& cases) {
+    for (const TRefusal& c : cases) {
+      Host.ClearSeen();
+      Host.Answer(c.Answer);
+      EXPECT_EQ(Open("\\Config\\" + c.Entry), kExecOk) << c.Answer;
+      ASSERT_EQ(Host.Messages.size(), 1u) << c.Answer;
+      EXPECT_EQ(Host.Messages[0].Text, c.Message);
+      EXPECT_EQ(Host.Messages[0].Caption, "wfx_talvoran");
+      EXPECT_EQ(Host.Messages[0].Style, Style(kWarning));
     }
-    return bytes;
-  }
-  bool IniHas(const std::string& line) const {
-    for (const std::string& l : testsupport::SplitLines(IniText()))
-      if (l == line) return true;
-    return false;
   }
   // Opens an entry with the verb "open".
   int Open(const std::string& path, std::string* rewritten = nullptr) {
@@ -102,6 +102,41 @@ TEST_F(LoadedPlugin, RootNameAndDetectStringAreCutToTheHostsBuffer) {
   EXPECT_EQ(Host.DetectString(1), "");
   // A length of 0 writes nothing at all.
   EXPECT_EQ(Host.RootName(0).substr(0, 4), "XXXX");
+}
+
+TEST_F(LoadedPlugin, HostsMayCallDefaultParamsFirstBothInitsAndPassLongPaths) {
+  // A Linux host's order: the default parameters before any initialisation, then both initialisations.
+  TWfxDefaultParams params{};
+  params.size = sizeof params;
+  params.PluginInterfaceVersionHi = 2;
+  std::strcpy(params.DefaultIniName, "elsewhere.ini");
+  Host.X().FsSetDefaultParams(&params);
+  EXPECT_TRUE(plat::FileExists(Ini()));  // located beside the library, not where the host's block says
+  ASSERT_EQ(Host.InitA(3), 0);
+  Init();
+  EXPECT_TRUE(Host.List("\\Config").Ok);
+  // Paths of up to 4096 characters are read whole and refused as no folder; nothing is written back.
+  const std::string longPath = "\\Config\\" + std::string(4080, 'x');
+  const TListing l = Host.List(longPath);
+  EXPECT_FALSE(l.Ok);
+  std::string name = longPath;
+  EXPECT_EQ(Host.Execute(name, "open"), kExecError);
+  EXPECT_TRUE(Host.Requests.empty());
+}
+
+TEST_F(LoadedPlugin, MissingHostArgumentsAreTakenAsEmpty) {
+  Init();
+  TWfxFindDataW fd{};
+  TWfxHandle h = Host.X().FsFindFirstW(nullptr, &fd);  // no path: the root
+  ASSERT_NE(h, WfxInvalidHandle());
+  EXPECT_EQ(FromHost16(fd.cFileName), "Config");
+  Host.X().FsFindClose(h);
+  EXPECT_EQ(Host.X().FsExecuteFileW(nullptr, nullptr, nullptr), kExecYourself);
+  EXPECT_EQ(Host.X().FsGetFileW(nullptr, nullptr, 0, nullptr), 6);  // nothing that can be fetched
+  EXPECT_EQ(Host.X().FsDeleteFileW(nullptr), 0);
+  EXPECT_EQ(Host.X().ListGetPreviewBitmapW(nullptr, 96, 96, nullptr, 0), nullptr);
+  Host.X().FsGetDefRootName(nullptr, 260);
+  Host.X().ListGetDetectString(nullptr, 260);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -214,6 +249,17 @@ TEST_F(LoadedPlugin, StatusTextKeepsAnExistingLocalFileUnlessToldToOverwrite) {
   EXPECT_EQ(ReadWholeFile(local).substr(0, 24), "\xEF\xBB\xBFwfx_talvoran - status");
 }
 
+TEST_F(LoadedPlugin, TheAnsiFetchWritesTheSameStatusText) {
+  Init();
+  const std::string wide = Dir.File("wide.txt"), ansi = Dir.File("ansi.txt");
+  ASSERT_EQ(Host.GetFile("\\Status.txt", wide, 0), kFileOk);
+  std::string remote = kWindows ? "\\Status.txt" : "/Status.txt";
+  std::string local = plat::Utf8ToAnsi(ansi);
+  ASSERT_EQ(Host.X().FsGetFile(remote.data(), local.data(), 0, nullptr), kFileOk);
+  EXPECT_EQ(ReadWholeFile(ansi), ReadWholeFile(wide));
+  EXPECT_EQ(Host.X().FsGetFile(remote.data(), local.data(), 0, nullptr), kFileExists);
+}
+
 TEST_F(LoadedPlugin, StatusTextThatCannotBeWrittenIsAWriteErrorAndLeavesNoFile) {
   Init();
   const std::string local = Dir.File("missing folder") + plat::PathSeparator() + "Status.txt";
@@ -264,9 +310,7 @@ TEST_F(LoadedPlugin, FrequencyStartTakesABareNumberAsMegahertzAndSavesAll32Keys)
 
 TEST_F(LoadedPlugin, FrequencyRangeRulesRefuseWithTheirMessagesAndSaveNothing) {
   Init();
-  struct TCase {
-    std::string Entry, Answer, Message;
-  } cases[] = {
+  const std::vector<TRefusal> cases = {
       {"Frequency Start = 144 MHz", "145k",
        "Frequency Start would be 145 kHz.\r\n\r\nNo supported receiver tunes below 1 MHz. Add a unit - 144M "
        "or "
@@ -280,15 +324,7 @@ TEST_F(LoadedPlugin, FrequencyRangeRulesRefuseWithTheirMessagesAndSaveNothing) {
       {"Frequency Start = 144 MHz", "146M",
        "Frequency Start (146 MHz) has to be below Frequency Stop (146 MHz)."},
   };
-  for (const TCase& c : cases) {
-    Host.ClearSeen();
-    Host.Answer(c.Answer);
-    EXPECT_EQ(Open("\\Config\\" + c.Entry), kExecOk) << c.Answer;
-    ASSERT_EQ(Host.Messages.size(), 1u) << c.Answer;
-    EXPECT_EQ(Host.Messages[0].Text, c.Message);
-    EXPECT_EQ(Host.Messages[0].Caption, "wfx_talvoran");
-    EXPECT_EQ(Host.Messages[0].Style, Style(kWarning));
-  }
+  ExpectRefusals(cases);
   EXPECT_FALSE(IniHas("StartHz=145000"));
   EXPECT_FALSE(IniHas("StopHz=144000000"));
 }
@@ -299,9 +335,7 @@ TEST_F(LoadedPlugin, SampleRateOfZeroAndNumbersThatDoNotReadAreRefusedNotStored)
   ASSERT_EQ(Open("\\Config\\Sample Rate = 2.048 MHz"), kExecSymlink);
   EXPECT_TRUE(IniHas("SampleRate=2000000"));
 
-  struct TCase {
-    std::string Entry, Answer, Message;
-  } cases[] = {
+  const std::vector<TRefusal> cases = {
       {"Sample Rate = 2 MHz", "0",
        "Not a valid value for Sample Rate.\r\n\r\nSample rate per hop, RTL-SDR max 2.4M"},
       {"Sample Rate = 2 MHz", "fast",
@@ -312,14 +346,7 @@ TEST_F(LoadedPlugin, SampleRateOfZeroAndNumbersThatDoNotReadAreRefusedNotStored)
        "Not a valid value for FFT Size.\r\n\r\nPower of two, larger = finer resolution"},
       {"Device Type = rtlsdr", "airspy", "Not a valid value for Device Type.\r\n\r\nrtlsdr or hackrf"},
   };
-  for (const TCase& c : cases) {
-    Host.ClearSeen();
-    Host.Answer(c.Answer);
-    EXPECT_EQ(Open("\\Config\\" + c.Entry), kExecOk) << c.Answer;
-    ASSERT_EQ(Host.Messages.size(), 1u) << c.Answer;
-    EXPECT_EQ(Host.Messages[0].Text, c.Message);
-    EXPECT_EQ(Host.Messages[0].Style, Style(kWarning));
-  }
+  ExpectRefusals(cases);
   EXPECT_TRUE(IniHas("SampleRate=2000000"));
   EXPECT_TRUE(IniHas("SnrDb=12"));
   EXPECT_TRUE(IniHas("NFft=4096"));
