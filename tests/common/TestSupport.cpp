@@ -1,22 +1,27 @@
 #include "TestSupport.h"
 
+#include <gtest/gtest.h>
+
 #include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 
+#include "pFile.h"
 #include "pSystem.h"
 
 namespace testsupport {
 
-bool InCI() { return plat::GetEnv("CI") == "true"; }
+bool InCI() {
+  return plat::GetEnv("CI") == "true";
+}
 
 TTempDir::TTempDir() {
   static std::atomic<int> counter{0};
   std::filesystem::path base = std::filesystem::temp_directory_path();
   for (;;) {
-    std::filesystem::path p = base / ("talv_test_" + std::to_string(plat::CurrentProcessId()) + "_" +
-                                      std::to_string(counter++));
+    std::filesystem::path p =
+        base / ("talv_test_" + std::to_string(plat::CurrentProcessId()) + "_" + std::to_string(counter++));
     std::error_code ec;
     if (std::filesystem::create_directory(p, ec)) {
       FPath = p.string();
@@ -30,12 +35,17 @@ TTempDir::~TTempDir() {
   std::filesystem::remove_all(FPath, ec);
 }
 
-std::string TTempDir::File(const std::string& name) const { return FPath + plat::PathSeparator() + name; }
+std::string TTempDir::File(const std::string& name) const {
+  return FPath + plat::PathSeparator() + name;
+}
 
-std::string EnginePath() { return plat::ModuleDir() + TALV_ENGINE_FILE; }
+std::string EnginePath() {
+  return plat::ModuleDir() + TALV_ENGINE_FILE;
+}
 
 plat::TProcessResult RunEngine(const std::vector<std::string>& args,
-                               const std::vector<std::pair<std::string, std::string>>& env, uint32_t timeoutMs) {
+                               const std::vector<std::pair<std::string, std::string>>& env,
+                               uint32_t timeoutMs) {
   return plat::RunProcess(EnginePath(), args, env, timeoutMs);
 }
 
@@ -61,6 +71,32 @@ std::vector<std::string> SplitLines(const std::string& text) {
     lines.push_back(line);
   }
   return lines;
+}
+
+std::string FindSoxi() {
+#if defined(_WIN32)
+  return "";
+#else
+  std::string path = plat::GetEnv("PATH");
+  size_t start = 0;
+  while (start <= path.size()) {
+    size_t end = path.find(':', start);
+    if (end == std::string::npos) end = path.size();
+    const std::string dir = path.substr(start, end - start);
+    if (!dir.empty() && plat::FileExists(dir + "/soxi")) return dir + "/soxi";
+    start = end + 1;
+  }
+  return "";
+#endif
+}
+
+std::string Soxi(const std::string& soxi, const std::string& option, const std::string& file) {
+  const plat::TProcessResult r = plat::RunProcess(soxi, {option, file}, {}, 30000);
+  EXPECT_TRUE(r.Started) << r.Error;
+  EXPECT_EQ(r.ExitCode, 0) << r.Output;
+  std::string out = r.Output;
+  while (!out.empty() && (out.back() == '\n' || out.back() == '\r' || out.back() == ' ')) out.pop_back();
+  return out;
 }
 
 }  // namespace testsupport

@@ -38,6 +38,11 @@ plat::TProcessResult RunEngine(const std::vector<std::string>& args,
 std::string ReadWholeFile(const std::string& path);
 bool WriteWholeFile(const std::string& path, const std::string& bytes);
 
+// Full path of soxi on the PATH; empty when it is not installed (always on Windows).
+std::string FindSoxi();
+// One soxi query (-r, -c, -b, -s, -D) of a file, trimmed; a failed run is a test failure.
+std::string Soxi(const std::string& soxi, const std::string& option, const std::string& file);
+
 // Splits program output into lines, dropping the CR of CR LF endings.
 std::vector<std::string> SplitLines(const std::string& text);
 
