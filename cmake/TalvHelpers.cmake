@@ -36,7 +36,10 @@ function(talv_test name folder lib)
   endif()
   add_executable(${name} ${sources})
   target_link_libraries(${name} PRIVATE ${lib} talv_testsupport GTest::gtest_main)
-  set(props TIMEOUT 300 LABELS ${folder})
+  # Console and log lines write numbers with the user's decimal separator: the tests, which expect
+  # the C locale's ".", run in it whatever the developer's locale is. Its UTF-8 form: under Wine the
+  # plain "C" locale turns file names outside ASCII into ones the system cannot create.
+  set(props TIMEOUT 300 LABELS ${folder} ENVIRONMENT LC_ALL=C.UTF-8)
   if(WIN32 AND folder STREQUAL "audio")
     # The audio tests open the real wave output under Wine's null sound device: they take turns, so
     # that one test's device cannot stand in another's way.

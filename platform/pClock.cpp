@@ -16,4 +16,14 @@ IClock& SystemClock() {
   return clock;
 }
 
+bool SleepUnlessStopped(IClock& clock, uint32_t ms, const std::atomic<bool>* stop) {
+  while (ms > 0) {
+    if (stop != nullptr && stop->load()) return false;
+    const uint32_t step = ms < kStopCheckMs ? ms : kStopCheckMs;
+    clock.SleepMs(step);
+    ms -= step;
+  }
+  return stop == nullptr || !stop->load();
+}
+
 }  // namespace plat

@@ -15,6 +15,12 @@ class IClock {
 
 IClock& SystemClock();
 
+// Sleeps ms on the clock in steps of at most kStopCheckMs, ending early once *stop (when given) is
+// set: a long pause never outlasts a stop request by more than one step. True when the whole time
+// passed, false when the stop flag ended it.
+constexpr uint32_t kStopCheckMs = 20;
+bool SleepUnlessStopped(IClock& clock, uint32_t ms, const std::atomic<bool>* stop);
+
 // A clock that moves only when told to; SleepMs advances it at once.
 class TManualClock : public IClock {
  public:

@@ -1,6 +1,7 @@
 #pragma once
 // Files and folders by UTF-8 path. TAppendFile is the log's file: opened for writing, shared for
-// reading only, created when missing, content kept, every write at the end.
+// reading only, created when missing, content kept, every write at the end; on Linux a symbolic link
+// in its place is refused, never followed.
 #include <cstddef>
 #include <cstdint>
 #include <string>

@@ -2,8 +2,11 @@
 // threads, and the waiting for them at the end.
 #include "pPipe.h"
 
+#include <algorithm>
 #include <utility>
 #include <vector>
+
+#include "pSystem.h"
 
 namespace plat {
 
@@ -58,6 +61,7 @@ void TPipeServer::Serve(const std::function<void(TPipeConn&)>& onConnection,
                         const std::function<void(const std::string&, int)>& onError) {
   // The threads may outlive this call, so they hold their own copy of the handler.
   auto handler = std::make_shared<std::function<void(TPipeConn&)>>(onConnection);
+  uint32_t failures = 0;  // Accept failures in a row
   while (!FStop.load()) {
     ReapFinished();
     std::unique_ptr<TPipeConn> conn = Accept();
@@ -66,8 +70,8 @@ void TPipeServer::Serve(const std::function<void(TPipeConn&)>& onConnection,
       TConnSlot* s = slot.get();
       s->Conn = std::move(conn);
       ++FActive;
-      // The slot is listed only once its thread handle is stored: a connection that ends at once could
-      // otherwise be reaped (joined and freed) while Start is still writing that handle.
+      // Listed only once Start has returned: a reaper on another thread (WaitConnections) could
+      // otherwise free the slot of a quick connection while Start still writes its thread handle.
       bool started = s->Thread.Start([this, s, handler] {
         try {
           (*handler)(*s->Conn);
@@ -78,23 +82,51 @@ void TPipeServer::Serve(const std::function<void(TPipeConn&)>& onConnection,
         --FActive;
         s->Done = true;
       });
-      if (!started) {
-        s->Conn->Close();
-        --FActive;
-        s->Done = true;
-        if (onError) onError("cannot start a connection thread", 0);
-      }
       {
         std::lock_guard<std::mutex> lock(FSlotsLock);
         FSlots.push_back(std::move(slot));
       }
+      if (!started) {
+        // No thread to be had (the system is out of them): the client is served here rather than
+        // dropped without a reply; its request time-out bounds how long the loop is held.
+        if (onError) onError("cannot start a connection thread - served on the accept thread", 0);
+        try {
+          (*handler)(*s->Conn);
+        } catch (...) {
+        }
+        s->Conn->Close();
+        --FActive;
+        s->Done = true;
+      }
+      failures = 0;
     } else if (!FStop.load()) {
-      if (onError) onError(FLastError, FLastErrorCode);
-      FClock.SleepMs(50);
+      ++failures;
+      if (onError && ReportAcceptFailure(failures)) onError(FLastError, FLastErrorCode);
+      FClock.SleepMs(AcceptRetryDelayMs(failures));
     }
     if (keepGoing && !keepGoing()) break;
   }
   ReapFinished();
+}
+
+uint32_t TPipeServer::AcceptRetryDelayMs(uint32_t failures) {
+  const uint32_t doublings = failures < 1 ? 0 : std::min<uint32_t>(failures - 1, 5);
+  return 50u << doublings;
+}
+
+bool TPipeServer::ReportAcceptFailure(uint32_t failures) {
+  return failures > 0 && (failures & (failures - 1)) == 0;
+}
+
+void TPipeConn::SetReadTimeout(uint32_t ms) {
+  FReadDeadline = ms == 0 ? 0 : TickMs() + ms;
+  FTimedOut = false;
+}
+
+int64_t TPipeConn::ReadWaitLeft() const {
+  if (FReadDeadline == 0) return -1;
+  const uint64_t now = TickMs();
+  return now >= FReadDeadline ? 0 : static_cast<int64_t>(FReadDeadline - now);
 }
 
 bool TPipeServer::WaitConnections(uint32_t timeoutMs) {

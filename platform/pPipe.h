@@ -37,23 +37,23 @@ constexpr const char* kPipeName = "wfx_talvoran_v1";
 std::string PipePath(const std::string& name);
 
 // One connected end of a pipe. Read and Write block; Abort may be called from any other thread and
-// makes a blocked or later Read/Write fail at once. Close (or the destructor) ends the connection: on
-// the server side it first waits until the client has taken everything written (so a reply is never
-// cut off), then disconnects.
+// makes a blocked or later Read/Write fail at once; SetReadTimeout bounds how long reads wait, so a
+// peer that sends nothing cannot hold the connection. Close (or the destructor) ends the connection:
+// what was written stays readable for the client after the server's end is closed, so a reply is
+// never cut off (on Windows an instance is flushed and closed, never disconnected).
 class TPipeConn {
  public:
   ~TPipeConn();
   TPipeConn(const TPipeConn&) = delete;
   TPipeConn& operator=(const TPipeConn&) = delete;
 
-  // Reads up to size bytes; returns how many arrived, 0 at the end of the stream, on failure, or when
-  // the read time-out passed first (TimedOut then tells so).
+  // Reads up to size bytes; returns how many arrived, 0 at the end of the stream, on failure or when
+  // the read time-out ran out (TimedOut then turns true).
   size_t Read(void* buffer, size_t size);
-  // Bounds every later Read to timeoutMs of waiting (0: wait for ever, the default). A client facing a
-  // peer that accepts and never answers uses it so that it cannot hang.
-  void SetReadTimeout(uint32_t timeoutMs) { FReadTimeoutMs = timeoutMs; }
-  // The last Read ended because its time-out passed.
-  bool TimedOut() const { return FTimedOut; }
+  // Every later Read waits for data only until ms from now in all (0: no limit), on both sides: a
+  // server facing a silent client, a client facing an engine that accepts and never answers.
+  void SetReadTimeout(uint32_t ms);
+  bool TimedOut() const { return FTimedOut.load(); }
   // Writes all bytes; false when the other side is gone.
   bool Write(const void* data, size_t size);
   // Waits until the peer has read what was written (Windows); nothing to do on a socket.
@@ -69,10 +69,13 @@ class TPipeConn {
   intptr_t FHandle;
   bool FServerSide;
   std::atomic<bool> FAborted{false};
-  uint32_t FReadTimeoutMs = 0;
-  bool FTimedOut = false;
-  std::mutex FHandleLock;  // Abort never touches a handle that Close is releasing
-  void* FEvent = nullptr;  // Windows: event of the overlapped server-side I/O
+  std::mutex FHandleLock;      // Abort never touches a handle that Close is releasing
+  void* FEvent = nullptr;      // Windows: event of the overlapped server-side I/O
+  uint64_t FReadDeadline = 0;  // plat::TickMs at which reads give up; 0: never
+  std::atomic<bool> FTimedOut{false};
+
+  // Milliseconds a read may still wait (-1: no limit; 0: the time is up).
+  int64_t ReadWaitLeft() const;
 };
 
 // Connects to the server of a pipe name, waiting up to timeoutMs for a free instance or for the pipe to
@@ -119,10 +122,10 @@ class TPipeServer {
   std::unique_ptr<TPipeConn> Accept();
 
   // The accept loop: every connection gets its own thread (4 MiB stack) that runs onConnection and
-  // then closes the connection. After each accepted or failed connection keepGoing is asked (when
-  // given) whether to go on; an Accept failure is reported through onError, then the loop waits 50 ms
-  // and tries again. Returns when Stop was called or keepGoing said no; connection threads may still
-  // run then (see WaitConnections). Call Open first.
+  // then closes the connection (when no thread can be started, the loop runs it itself). After each accepted
+  // or failed connection keepGoing is asked (when given) whether to go on; an Accept failure is reported
+  // through onError, then the loop waits (AcceptRetryDelayMs) and tries again. Returns when Stop was called
+  // or keepGoing said no; connection threads may still run then (see WaitConnections). Call Open first.
   void Serve(const std::function<void(TPipeConn&)>& onConnection,
              const std::function<bool()>& keepGoing = nullptr,
              const std::function<void(const std::string&, int)>& onError = nullptr);
@@ -139,6 +142,12 @@ class TPipeServer {
   std::string Path() const { return PipePath(FName); }
   const std::string& LastError() const { return FLastError; }
   int LastErrorCode() const { return FLastErrorCode; }
+
+  // The pause after the n-th Accept failure in a row (n >= 1): 50 ms, doubling up to 1600 ms, so a
+  // lasting failure (no handles left) neither spins nor floods the log. Only failures 1, 2, 4, 8 ...
+  // are reported.
+  static uint32_t AcceptRetryDelayMs(uint32_t failures);
+  static bool ReportAcceptFailure(uint32_t failures);
 
  private:
   struct TConnSlot {

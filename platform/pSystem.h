@@ -24,6 +24,12 @@ std::string ModuleDir();
 // Full file name of the running program.
 std::string ProgramPath();
 
+// A folder only this user may enter, for the engine's socket and its last-resort log. Linux:
+// $XDG_RUNTIME_DIR when it is a folder, else /tmp/talvoran-<uid>, created with mode 0700; empty (and
+// error set) when it cannot be made, is not a folder (a link, say), belongs to another user or is open
+// to others. Windows: the TEMP folder, which the system keeps per user (empty when unset).
+std::string PrivateFolder(std::string* error = nullptr);
+
 uint32_t CurrentThreadId();
 uint32_t CurrentProcessId();
 
@@ -36,6 +42,11 @@ TLocalTime LocalTimeNow();
 double DateTimeOf(const TLocalTime& t);
 // DateTimeOf(LocalTimeNow()).
 double LocalDateTimeNow();
+
+// The user's decimal separator (UTF-8), for numbers shown to a person: Windows: the user's locale
+// setting; Linux: LC_ALL, LC_NUMERIC or LANG as the environment names them. "." when unknown. Never
+// for numbers a program reads back.
+std::string UserDecimalSeparator();
 
 // Milliseconds from an arbitrary start, never going back.
 uint64_t TickMs();

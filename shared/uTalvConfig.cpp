@@ -1,5 +1,6 @@
 #include "uTalvConfig.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <limits>
@@ -410,6 +411,13 @@ bool ConfigSetKey(TTalvConfig& cfg, std::string_view key, std::string_view value
     default:
       return false;
   }
+}
+
+void BoundRunSettings(TTalvConfig& cfg) {
+  cfg.SettleMs = std::clamp(cfg.SettleMs, 0, kMaxSettleMs);
+  cfg.HangTimeMs = std::clamp(cfg.HangTimeMs, 0, kMaxHangTimeMs);
+  cfg.MaxDwellMs = std::clamp(cfg.MaxDwellMs, 0, kMaxDwellLimitMs);
+  cfg.AudioRate = cfg.AudioRate < 1 ? 48000 : std::clamp(cfg.AudioRate, kMinAudioRate, kMaxAudioRate);
 }
 
 // ---------------------------------------------------------------------------------------------

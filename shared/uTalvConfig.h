@@ -76,6 +76,20 @@ void ConfigDefaults(TTalvConfig& cfg);
 // a number that does not parse keeps the field and still gives true.
 bool ConfigSetKey(TTalvConfig& cfg, std::string_view key, std::string_view value);
 
+// The engine's bounds on the settings that reach a wait, a loop or a buffer: settings are user text,
+// and a settle pause, hang time or dwell beyond these would hold a session (and every request that
+// waits for it) for ever, or grow a buffer without end. BoundRunSettings holds SettleMs to
+// 0..kMaxSettleMs, HangTimeMs to 0..kMaxHangTimeMs, MaxDwellMs to 0..kMaxDwellLimitMs (0 stays "no
+// maximum", a negative value becomes it) and AudioRate to kMinAudioRate..kMaxAudioRate (below 1:
+// the default). The plug-in keeps the values it was given; the engine bounds every record it is
+// handed (requests, options) before it runs anything with it.
+constexpr int32_t kMaxSettleMs = 2000;
+constexpr int32_t kMaxHangTimeMs = 60000;
+constexpr int32_t kMaxDwellLimitMs = 3600000;
+constexpr int32_t kMinAudioRate = 8000;
+constexpr int32_t kMaxAudioRate = 192000;
+void BoundRunSettings(TTalvConfig& cfg);
+
 // ---------------------------------------------------------------------------------------------
 // Text helpers shared by the whole team (one helper per rule)
 

@@ -230,6 +230,7 @@ TTalvConfig ConfigFromBody(const TTextLines& body) {
   TTalvConfig cfg;
   ConfigDefaults(cfg);
   ApplyBody(body, cfg);
+  BoundRunSettings(cfg);
   return cfg;
 }
 

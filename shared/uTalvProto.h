@@ -197,7 +197,8 @@ std::string BodyValue(const TTextLines& body, std::string_view name);
 // ConfigSetKey for every body line with "=" at its second character or later: the key trimmed, the
 // value as it is; results ignored (unknown keys such as ClientPid change nothing).
 void ApplyBody(const TTextLines& body, TTalvConfig& cfg);
-// The defaults, then the body: what every handler that takes settings starts from.
+// The defaults, then the body, held to the engine's bounds (BoundRunSettings): what every handler
+// that takes settings starts from.
 TTalvConfig ConfigFromBody(const TTextLines& body);
 
 // A request frequency clamped to 0 .. kMaxRequestHz.

@@ -26,7 +26,7 @@
 void PrintFmt(const char* fmt, ...) {
   va_list args;
   va_start(args, fmt);
-  const std::string text = VFormatText(fmt, args);
+  const std::string text = VFormatLocal(fmt, args);
   va_end(args);
   plat::WriteConsoleLine(text);
 }
@@ -74,6 +74,7 @@ void ApplyLiveOptions(TTalvConfig& cfg) {
   cfg.GridHz = ParseFreq(GetOption("grid", ""), cfg.GridHz);
   cfg.HangTimeMs = ParseInt(GetOption("hang", ""), cfg.HangTimeMs);
   cfg.RecordAudio = HasOption("record");
+  BoundRunSettings(cfg);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -167,6 +168,12 @@ bool OpenOptionsReceiver(TTalvConfig& cfg, TSdrDeviceRef& dev, std::string& name
 }  // namespace
 
 void RunIqStat() {
+  // A count below one is a mistake, not a request for one sample; a huge one is held to what fits.
+  const int64_t samples = ParseIntDef(GetOption("samples", ""), 262144);
+  if (samples < 1) {
+    FailWith("--samples must be at least 1", 3);
+    return;
+  }
   TTalvConfig cfg;
   TSdrDeviceRef dev;
   std::string name;
@@ -180,12 +187,11 @@ void RunIqStat() {
     return;
   }
   dev->ResetBuffer();
-  const int32_t settle = ParseInt(GetOption("settle", ""), 100);
-  if (settle > 0) plat::SleepMs(static_cast<uint32_t>(settle));
+  const int32_t settle = std::clamp(ParseInt(GetOption("settle", ""), 100), 0, kMaxSettleMs);
+  if (settle > 0)
+    plat::SleepUnlessStopped(plat::SystemClock(), static_cast<uint32_t>(settle), &StopRequested);
 
-  // Any count is brought into range: 0 would leave nothing to divide by, a huge one no memory.
-  const int32_t n = static_cast<int32_t>(
-      std::clamp<int64_t>(ParseIntDef(GetOption("samples", ""), 262144), 1, MaxIqStatSamples));
+  const int32_t n = static_cast<int32_t>(std::min<int64_t>(samples, MaxIqStatSamples));
   std::vector<uint8_t> buffer(static_cast<size_t>(n) * 2);
   int32_t got = 0;
   if (!dev->ReadSync(buffer.data(), n * 2, got)) {
@@ -233,6 +239,7 @@ void RunScan() {
   TScanSettings settings;
   ApplyScanOptions(settings);
   auto scanner = std::make_unique<TScanner>(dev);
+  scanner->SetStopFlag(&StopRequested);  // Ctrl+C cuts a settle pause short
   if (!scanner->Configure(settings)) {
     FailWith(scanner->LastError(), 3);
     return;

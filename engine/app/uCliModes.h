@@ -6,17 +6,19 @@
 // Each mode reads its options through uOptions, prints line by line through plat::WriteConsoleLine
 // and sets the process exit code on failure: 2 receiver not opened (or --live without --freq), 3 a
 // read, configuration or preparation failure, 4 a sweep that failed or a live session that played
-// nothing or ended with an error. Only --scan and --live poll StopRequested. Numbers in console lines
-// use printf's rules in the C locale (the program never changes it), so the decimal mark is ".".
+// nothing or ended with an error. --scan and --live stop on StopRequested; --iqstat only cuts its
+// settle pause short. Floating-point numbers in console lines use the user's decimal separator
+// (FormatLocal: "," for a user whose locale writes one); frequency texts (FormatMHz) and integers keep
+// their fixed form.
 // The receiver is opened once per mode and released when the mode returns; nothing outlives a mode.
 #include <cstdint>
 #include <string>
 
 #include "uAnalyzer.h"
-#include "uLog.h"  // FormatText, TALV_PRINTF_FORMAT
+#include "uLog.h"  // FormatLocal, TALV_PRINTF_FORMAT
 #include "uTalvConfig.h"
 
-// FormatText, then one console line.
+// FormatLocal, then one console line.
 void PrintFmt(const char* fmt, ...) TALV_PRINTF_FORMAT(1, 2);
 
 // The modes.
@@ -58,5 +60,5 @@ TIqStats MeasureIq(const uint8_t* bytes, int32_t pairs, bool samplesSigned);
 // The verdict line for the figures.
 std::string IqVerdict(const TIqStats& stats);
 
-// Most pairs --iqstat reads at once (--samples is clamped to 1..this).
+// Most pairs --iqstat reads at once (a larger --samples is held to it; below 1 is an error, exit 3).
 constexpr int32_t MaxIqStatSamples = 16777216;

@@ -28,10 +28,15 @@ void TDwellRunner::SetAutoGain(std::shared_ptr<TAutoGain> autoGain) {
   FReceiver->SetAutoGain(std::move(autoGain));
 }
 
+void TDwellRunner::SetStopFlag(const std::atomic<bool>* stop) {
+  FReceiver->SetStopFlag(stop);
+}
+
 TDwellResult TDwellRunner::Run(int64_t centreHz, int64_t loHz, int64_t hiHz, const TChannelHitArray& hits,
                                int32_t maxDwellMs, TDwellHitsEvent onHits, TDwellAbortEvent abort,
                                void* userData) {
   FErrorText.clear();
+  FUserData = userData;
   FBlocksRead = 0;
   FSamplesRead = 0;
   FPlayedBlocks = 0;
@@ -78,7 +83,10 @@ TDwellResult TDwellRunner::Run(int64_t centreHz, int64_t loHz, int64_t hiHz, con
     failures = 0;
     ++FBlocksRead;
     FSamplesRead += n;
-    if (FIfWriter) FIfWriter->WriteIQ(block, n);
+    if (FIfWriter) {
+      FIfWriter->WriteIQ(block, n);
+      if (FIfWriter->WriteFailed()) CloseIf();  // ends the file with what reached it, and says why
+    }
 
     // The owner may switch playback at any time: follow both its frequency and its play-all flag.
     const int64_t wantHz = PlayHzRef != nullptr ? PlayHzRef->load() : FPlayHz;
@@ -109,6 +117,7 @@ TDwellResult TDwellRunner::Run(int64_t centreHz, int64_t loHz, int64_t hiHz, con
 
     for (auto& rec : FRecorders)
       if (rec->StillActive()) rec->FeedIQ(block, n);
+    ReportRecorderErrors();
 
     if (FPlayAll) MixAndPlay();
 
@@ -127,6 +136,7 @@ TDwellResult TDwellRunner::Run(int64_t centreHz, int64_t loHz, int64_t hiHz, con
         FDetector->Process(FReceiver.get(), FDetectBuffer.data(), centreHz, loHz, hiHz, "dwell", FNewHits,
                            PanoSlot);
         OpenOrTrigger(FNewHits, centreHz);
+        ReportRecorderErrors();  // a trigger writes the held-back tail
         if (FPlaySquelch) TriggerPlaySquelch(FNewHits);
         if (onHits != nullptr) onHits(FNewHits, userData);
       }
@@ -135,6 +145,9 @@ TDwellResult TDwellRunner::Run(int64_t centreHz, int64_t loHz, int64_t hiHz, con
     for (size_t i = 0; i < FRecorders.size();) {
       if (!FRecorders[i]->StillActive()) {
         LogFmt("dwell: closed %s", FormatMHz(FRecorders[i]->ChannelHz()).c_str());
+        FRecorders[i]->Close();
+        const std::string error = FRecorders[i]->TakeError();
+        if (!error.empty() && OnRecordError != nullptr) OnRecordError(error, FUserData);
         FRecorders.erase(FRecorders.begin() + static_cast<std::ptrdiff_t>(i));  // closes its take
       } else {
         ++i;
@@ -197,24 +210,40 @@ void TDwellRunner::OpenIf(int64_t centreHz) {
   const std::string folder = JoinPath(FRoot, "IF");
   if (!EnsureFolder(folder)) LogFmt("dwell: cannot create IF folder %s", folder.c_str());
   const int64_t rate = RoundHalfEven(FScan.SampleRate);
-  const std::string name = JoinPath(folder, "IF_" + StripBlanks(FormatMHz(centreHz)) + "_" + TimeStamp() +
-                                                "_" + StripBlanks(FormatHz(rate)) + ".wav");
-  FIfWriter = std::make_unique<TWavWriter>(name, wkIq, static_cast<int32_t>(rate), centreHz);
-  if (FIfWriter->IsOpen()) {
-    LogFmt("dwell: IF recording -> %s (%.1f MB/s)", name.c_str(), FScan.SampleRate * 4.0 / 1048576.0);
+  const std::string head = "IF_" + StripBlanks(FormatMHz(centreHz)) + "_";
+  const std::string tail = "_" + StripBlanks(FormatHz(rate)) + ".wav";
+  std::string error;
+  FIfWriter = CreateUniqueWav(
+      TimeStamp(), [&](const std::string& stamp) { return JoinPath(folder, head + stamp + tail); }, wkIq,
+      static_cast<int32_t>(rate), centreHz, error);
+  if (FIfWriter) {
+    LogFmt("dwell: IF recording -> %s (%.1f MB/s)", FIfWriter->FileName().c_str(),
+           FScan.SampleRate * 4.0 / 1048576.0);
   } else {
-    LogFmt("dwell: cannot open IF file %s", name.c_str());
-    FIfWriter.reset();
+    RecordFailed("IF file: " + error);
   }
 }
 
 void TDwellRunner::CloseIf() {
   if (!FIfWriter) return;
   const std::string name = FIfWriter->FileName();
+  const bool writeFailed = FIfWriter->WriteFailed();
   FIfWriter.reset();  // finishes the file
-  uint32_t err = 0;
-  if (!plat::MoveFileNoReplace(name, AppendEndStamp(name), &err))
-    LogFmt("dwell: cannot rename %s (error %u)", name.c_str(), err);
+  if (writeFailed) RecordFailed("cannot write " + name + " (disk full?)");
+  std::string error;
+  if (KeepWithEndStamp(name, TimeStamp(), error).empty()) LogFmt("dwell: %s", error.c_str());
+}
+
+void TDwellRunner::RecordFailed(const std::string& text) {
+  LogFmt("dwell: %s", text.c_str());
+  if (OnRecordError != nullptr) OnRecordError(text, FUserData);
+}
+
+void TDwellRunner::ReportRecorderErrors() {
+  for (auto& rec : FRecorders) {
+    const std::string error = rec->TakeError();
+    if (!error.empty() && OnRecordError != nullptr) OnRecordError(error, FUserData);
+  }
 }
 
 void TDwellRunner::TriggerPlaySquelch(const TChannelHitArray& hits) {

@@ -5,7 +5,8 @@
 // through the sound card, publishes their audio levels, and repeats the detection every 200 ms to
 // follow channels that start, continue or stop. A run ends when every channel has been quiet long
 // enough, when the maximum dwell time has passed (0: no maximum), when the owner's abort hook says so,
-// or after more than 50 consecutive failed reads.
+// or after more than 50 consecutive failed reads. A recording that fails (folder, file, full disk) is
+// reported through OnRecordError and ends only that take; the run goes on.
 //
 // The owner's play frequency and play-all flag are read every block (other threads change them), so
 // switching playback on or off takes effect at once and stopping play-all lets the run end as quiet.
@@ -36,6 +37,8 @@ enum TDwellResult : uint8_t { drQuiet = 0, drMaxDwell = 1, drAborted = 2, drFail
 using TDwellHitsEvent = void (*)(const TChannelHitArray& hits, void* userData);
 // Polled before every read; true ends the run as drAborted.
 using TDwellAbortEvent = bool (*)(void* userData);
+// A recording failed (folder, file, full disk): its text, with the run's user data. The run goes on.
+using TDwellRecordErrorEvent = void (*)(const std::string& text, void* userData);
 
 class TDwellRunner {
  public:
@@ -51,6 +54,8 @@ class TDwellRunner {
 
   // Shares the scanner's gain control so its state carries over from the sweep (not owned).
   void SetAutoGain(std::shared_ptr<TAutoGain> autoGain);
+  // The owner's stop flag (not owned): the settle pause of a run ends as soon as it is set.
+  void SetStopFlag(const std::atomic<bool>* stop);
 
   // Dwells on the hop tuned to centreHz whose usable span is loHz..hiHz; hits are the sweep's hits of
   // this hop. maxDwellMs 0 or less: no maximum.
@@ -64,6 +69,8 @@ class TDwellRunner {
   const std::atomic<bool>* PlayAllRef = nullptr;
   TModulation PlayMode = modNFM;  // single-channel playback
   int32_t PanoSlot = -1;          // the hop's panorama slot (-1: none)
+  // Told of every recording failure, with the user data given to Run (null: only logged).
+  TDwellRecordErrorEvent OnRecordError = nullptr;
 
   // The receiver's error text after drFailed.
   const std::string& ErrorText() const { return FErrorText; }
@@ -88,6 +95,8 @@ class TDwellRunner {
   void FinishRun(uint64_t t0);
   void TriggerPlaySquelch(const TChannelHitArray& hits);
   bool PlayAllWanted() const { return PlayAllRef != nullptr && PlayAllRef->load(); }
+  void RecordFailed(const std::string& text);
+  void ReportRecorderErrors();
 
   plat::IClock& FClock;
   TSdrDeviceRef FDevice;
@@ -114,4 +123,5 @@ class TDwellRunner {
   bool FPlayAll = false;
   std::vector<float> FMixBuffer;
   TChannelHitArray FNewHits;
+  void* FUserData = nullptr;  // the current run's
 };

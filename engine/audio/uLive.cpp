@@ -142,6 +142,7 @@ void TLiveSession::Execute() {
       if (FRecorder) {
         if (!FRecorder->StillActive()) FRecorder->Close();
         FRecorder->FeedAudio(audio, count);  // takes keep what was said, squelch or not
+        ReportRecordingFailure(*FRecorder);
       }
     }
 

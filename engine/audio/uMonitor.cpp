@@ -116,6 +116,7 @@ bool TMonitorSession::Prepare() {
   ApplyConfigToScanSettings(scan, FConfig);
   FDetector = std::make_unique<TDetector>(scan);
   FReceiver = std::make_unique<TReceiver>(FDevice, FClock);
+  FReceiver->SetStopFlag(&TerminatedFlag());  // a retune's settle pause ends when the monitor stops
 
   if (FReceiver->Configure(rate, FConfig.GainDb, FConfig.PpmCorrection, FDetector->SamplesNeeded()) &&
       FReceiver->Retune(FCentreHz.load(), 0)) {

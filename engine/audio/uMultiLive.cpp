@@ -160,6 +160,7 @@ void TMultiLiveSession::Execute() {
       if (ch.Recorder) {
         if (!ch.Recorder->StillActive()) ch.Recorder->Close();
         ch.Recorder->FeedAudio(audio, count);  // takes keep what was said, squelch or not
+        ReportRecordingFailure(*ch.Recorder);
       }
       if (ch.Squelch->Update()) {
         if (ch.Squelch->IsOpen())

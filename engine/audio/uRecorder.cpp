@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <utility>
 
 #include "pFile.h"
 #include "pFs.h"
@@ -66,14 +67,41 @@ std::string AppendEndStampWith(const std::string& fileName, const std::string& s
   return fileName.substr(0, dot) + "_" + stamp + fileName.substr(dot);
 }
 
-std::string AppendEndStamp(const std::string& fileName) {
-  return AppendEndStampWith(fileName, TimeStamp());
-}
-
 std::string TakeFileName(const std::string& root, int64_t hz, const std::string& stamp, TModulation mode) {
   const std::string width = FormatHz(RoundHalfEven(ModulationWidthHz(mode)));
   return JoinPath(ChannelFolder(root, hz),
                   StripBlanks(FormatMHz(hz)) + "_" + stamp + "_" + StripBlanks(width) + ".wav");
+}
+
+std::string CountedStamp(const std::string& stamp, int n) {
+  return n <= 1 ? stamp : stamp + "-" + std::to_string(n);
+}
+
+std::unique_ptr<TWavWriter> CreateUniqueWav(const std::string& stamp,
+                                            const std::function<std::string(const std::string&)>& nameFor,
+                                            TWavKind kind, int32_t rate, int64_t centreHz,
+                                            std::string& error) {
+  std::string name;
+  for (int n = 1; n <= kMaxNameTries; ++n) {
+    name = nameFor(CountedStamp(stamp, n));
+    auto wav = std::make_unique<TWavWriter>(name, kind, rate, centreHz, wcNewOnly);
+    if (wav->IsOpen()) return wav;
+    if (!plat::PathExists(name)) break;  // not a taken name: the folder refuses
+  }
+  error = "cannot create " + name;
+  return nullptr;
+}
+
+std::string KeepWithEndStamp(const std::string& file, const std::string& stamp, std::string& error) {
+  uint32_t err = 0;
+  std::string name;
+  for (int n = 1; n <= kMaxNameTries; ++n) {
+    name = AppendEndStampWith(file, CountedStamp(stamp, n));
+    if (plat::MoveFileNoReplace(file, name, &err)) return name;
+    if (!plat::PathExists(name)) break;
+  }
+  error = FormatText("cannot rename %s (error %u)", file.c_str(), err);
+  return std::string();
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -118,6 +146,15 @@ TChannelRecorder::~TChannelRecorder() {
   Close();
 }
 
+void TChannelRecorder::Failed(const std::string& text) {
+  LogFmt("recorder: %s", text.c_str());
+  FTakeError = text;
+}
+
+std::string TChannelRecorder::TakeError() {
+  return std::exchange(FTakeError, std::string());
+}
+
 void TChannelRecorder::WriteTail(int32_t count) {
   count = std::min(count, FTailCount);
   if (count <= 0) return;
@@ -125,6 +162,14 @@ void TChannelRecorder::WriteTail(int32_t count) {
   FTailCount -= count;
   if (FTailCount > 0)
     std::memmove(FTail.data(), FTail.data() + count, static_cast<size_t>(FTailCount) * sizeof(float));
+  if (FWav && FWav->WriteFailed()) {
+    // A full disk or a vanished file: the take ends with what reached the file, and this take is
+    // not tried again.
+    Failed("cannot write " + FCurrentFile + " (disk full?)");
+    FTailCount = 0;
+    FinishTake();
+    FOpenFailed = true;
+  }
 }
 
 void TChannelRecorder::Trigger(double /*snr*/) {
@@ -158,18 +203,19 @@ void TChannelRecorder::FeedIQ(const TComplexF* iq, int32_t n) {
 bool TChannelRecorder::OpenTake() {
   const std::string folder = ChannelFolder(FRoot, FChannelHz);
   if (!EnsureFolder(folder)) {
-    LogFmt("recorder: cannot create %s", folder.c_str());
+    Failed("cannot create " + folder);
     return false;
   }
   FStartStamp = TimeStamp();
-  FCurrentFile = TakeFileName(FRoot, FChannelHz, FStartStamp, FMode);
-  FWav = std::make_unique<TWavWriter>(FCurrentFile, wkAudio, FAudioRate, FChannelHz);
-  if (!FWav->IsOpen()) {
-    LogFmt("recorder: cannot open %s", FCurrentFile.c_str());
-    FWav.reset();
-    FCurrentFile.clear();
+  std::string error;
+  FWav = CreateUniqueWav(
+      FStartStamp, [this](const std::string& stamp) { return TakeFileName(FRoot, FChannelHz, stamp, FMode); },
+      wkAudio, FAudioRate, FChannelHz, error);
+  if (!FWav) {
+    Failed(error);
     return false;
   }
+  FCurrentFile = FWav->FileName();
   LogFmt("recorder: %s -> %s", FormatMHz(FChannelHz).c_str(), FCurrentFile.c_str());
   return true;
 }
@@ -198,6 +244,10 @@ void TChannelRecorder::Close() {
   else
     WriteTail(FTailCount);
   FTailCount = 0;
+  FinishTake();
+}
+
+void TChannelRecorder::FinishTake() {
   if (!FWav) return;  // no take open: nothing to keep or delete
 
   const double seconds = FWav->Seconds();
@@ -205,10 +255,10 @@ void TChannelRecorder::Close() {
   const std::string file = FCurrentFile;
   FCurrentFile.clear();
   if (seconds * 1000.0 >= static_cast<double>(FConfig.MinRecordMs)) {
-    std::string name = AppendEndStamp(file);
-    uint32_t err = 0;
-    if (!plat::MoveFileNoReplace(file, name, &err)) {
-      LogFmt("recorder: cannot rename %s (error %u)", file.c_str(), err);
+    std::string error;
+    std::string name = KeepWithEndStamp(file, TimeStamp(), error);
+    if (name.empty()) {
+      LogFmt("recorder: %s", error.c_str());
       name = file;
     }
     FLastKeptFile = name;

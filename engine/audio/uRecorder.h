@@ -6,15 +6,20 @@
 // hang time (at least 100 ms). While active, the first audio opens a take lazily; the newest hang time
 // of audio is held back in a tail, so when the channel goes quiet the silent hang time after the last
 // trigger is dropped instead of written. Close ends the take: a take shorter than MinRecordMs is
-// deleted, a long enough one is renamed with its end stamp, never over an existing file. Close is
-// idempotent (nothing happens without an open take), and a take whose file could not be created is not
-// tried again until the next take, so a broken folder costs one log line per take, not one per block.
+// deleted, a long enough one is renamed with its end stamp. Close is idempotent (nothing happens
+// without an open take), and a take whose file could not be created, or whose writing failed (a full
+// disk), is not tried again until the next take, so a broken folder costs one log line per take, not
+// one per block; the failure's text waits in TakeError for the owner to report it. A take whose
+// writing failed is closed with a header that counts what reached the file.
 // Takes are named with the modulation actually demodulated, not merely the configured one.
 //
 // Names on disk: channel folder = root + FormatMHz(hz) ("145.500000 MHz"); take =
-// "145.500000MHz_20250101_120000_12.5kHz.wav", kept as "..._12.5kHz_20250101_120130.wav".
+// "145.500000MHz_20250101_120000_12.5kHz.wav", kept as "..._12.5kHz_20250101_120130.wav". No take
+// ever replaces a file: when a name is taken (two takes within one second), a counter follows the
+// stamp ("..._20250101_120000-2_12.5kHz.wav", kept as "..._12.5kHz_20250101_120130-2.wav").
 // Time stamps are local time; activity times come from plat::IClock. One thread per recorder.
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -39,10 +44,22 @@ std::string StripBlanks(const std::string& text);
 // fileName with "_" + stamp before its extension (the last "." after the last "\" or "/"); without
 // such a dot the stamp goes at the end.
 std::string AppendEndStampWith(const std::string& fileName, const std::string& stamp);
-std::string AppendEndStamp(const std::string& fileName);
 // The take file of a channel started at stamp: folder + StripBlanks(FormatMHz(hz)) + "_" + stamp + "_"
 // + StripBlanks(FormatHz(width of mode)) + ".wav".
 std::string TakeFileName(const std::string& root, int64_t hz, const std::string& stamp, TModulation mode);
+// stamp for the first try, stamp + "-" + n for try n >= 2: how a taken name is made unique.
+std::string CountedStamp(const std::string& stamp, int n);
+// Most names tried before a file is given up on.
+constexpr int kMaxNameTries = 100;
+// A new WAV file at nameFor(stamp), nameFor(stamp-2), ... never over an existing file. Null when none
+// could be made; error then says why.
+std::unique_ptr<TWavWriter> CreateUniqueWav(const std::string& stamp,
+                                            const std::function<std::string(const std::string&)>& nameFor,
+                                            TWavKind kind, int32_t rate, int64_t centreHz,
+                                            std::string& error);
+// Renames a finished file to AppendEndStampWith(file, stamp), with a counter after the stamp when
+// that name is taken; never over an existing file. The new name, or empty (error set) when it failed.
+std::string KeepWithEndStamp(const std::string& file, const std::string& stamp, std::string& error);
 
 class TChannelRecorder {
  public:
@@ -80,6 +97,8 @@ class TChannelRecorder {
   // Where the last closed take ended up (end-stamped or start-only name); empty when it was discarded.
   const std::string& LastKeptFile() const { return FLastKeptFile; }
   TChannelDemod* Demod() { return FDemod.get(); }
+  // The text of a recording failure since the last call (folder, file or write), then empty again.
+  std::string TakeError();
   int32_t TailCapacity() const { return FTailCapacity; }
 
  private:
@@ -87,6 +106,9 @@ class TChannelRecorder {
                    TModulation mode, plat::IClock& clock);
   bool OpenTake();
   void WriteTail(int32_t count);
+  void Failed(const std::string& text);
+  // Keeps (end-stamped) or deletes the open take; nothing without one.
+  void FinishTake();
 
   plat::IClock& FClock;
   TTalvConfig FConfig;
@@ -107,6 +129,7 @@ class TChannelRecorder {
   int32_t FTailCapacity = 0;
   bool FExpired = false;
   bool FOpenFailed = false;  // this take's file could not be made: no retry before the next take
+  std::string FTakeError;
   const float* FLastAudio = nullptr;
   int32_t FLastAudioCount = 0;
 };

@@ -2,8 +2,11 @@
 
 #include "uExceptText.h"
 #include "uLog.h"
+#include "uRecorder.h"
 
-TSessionThread::~TSessionThread() { StopAndWait(); }
+TSessionThread::~TSessionThread() {
+  StopAndWait();
+}
 
 bool TSessionThread::Start() {
   if (FThread.Started()) return false;
@@ -16,7 +19,9 @@ bool TSessionThread::Start() {
   return true;
 }
 
-void TSessionThread::WaitFor() { FThread.Join(); }
+void TSessionThread::WaitFor() {
+  FThread.Join();
+}
 
 void TSessionThread::StopAndWait() {
   Terminate();
@@ -31,6 +36,15 @@ std::string TSessionThread::LastError() const {
 void TSessionThread::SetLastError(const std::string& text) {
   std::lock_guard<std::mutex> guard(FErrorLock);
   FLastError = text;
+}
+
+void TSessionThread::RecordingFailed(const std::string& text) {
+  SetLastError("recording: " + text);
+}
+
+void TSessionThread::ReportRecordingFailure(TChannelRecorder& recorder) {
+  const std::string error = recorder.TakeError();
+  if (!error.empty()) RecordingFailed(error);
 }
 
 void TSessionThread::Run() {

@@ -13,6 +13,8 @@
 
 #include "pThread.h"
 
+class TChannelRecorder;
+
 class TSessionThread {
  public:
   TSessionThread() = default;
@@ -24,6 +26,8 @@ class TSessionThread {
   bool Start();
   void Terminate() { FTerminated = true; }
   bool Terminated() const { return FTerminated.load(); }
+  // The flag Terminate sets, for the waits inside the session (they end as soon as it is set).
+  const std::atomic<bool>& TerminatedFlag() const { return FTerminated; }
   bool Started() const { return FThread.Started(); }
   // True once Execute has returned; also true for a session that was never started.
   bool Finished() const { return FFinished.load(); }
@@ -34,6 +38,10 @@ class TSessionThread {
  protected:
   virtual void Execute() = 0;
   void SetLastError(const std::string& text);
+  // A recording failure (folder, file, full disk) becomes the session's error, "recording: " + its
+  // text; the session goes on. The second form takes the recorder's waiting failure, if any.
+  void RecordingFailed(const std::string& text);
+  void ReportRecordingFailure(TChannelRecorder& recorder);
   // Terminate and wait; for the destructors of derived sessions, before their members go.
   void StopAndWait();
 

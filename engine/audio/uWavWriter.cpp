@@ -64,10 +64,11 @@ int16_t TWavWriter::ToSample(float x) {
   return static_cast<int16_t>(r);
 }
 
-TWavWriter::TWavWriter(const std::string& fileName, TWavKind kind, int32_t rate, int64_t centreHz)
+TWavWriter::TWavWriter(const std::string& fileName, TWavKind kind, int32_t rate, int64_t centreHz,
+                       TWavCreate create)
     : FFileName(fileName), FKind(kind), FRate(rate), FChannels(kind == wkIq ? 2 : 1), FCentreHz(centreHz) {
   FStartTime = LocalWavTime();
-  if (FFile.Create(fileName)) WriteHeader();
+  if (create == wcNewOnly ? FFile.CreateNew(fileName) : FFile.Create(fileName)) WriteHeader();
 }
 
 TWavWriter::~TWavWriter() {
@@ -113,6 +114,9 @@ void TWavWriter::WriteFrames(const int16_t* values, int32_t frames) {
   const size_t got = FFile.Write(values, bytes);
   if (got == bytes) {
     FBytesWritten += static_cast<int64_t>(got);
+    // Another second of samples since the last patch: bring the header up to date.
+    const int64_t second = static_cast<int64_t>(std::max(FRate, 1)) * static_cast<int64_t>(frameBytes);
+    if (FBytesWritten - FBytesInHeader >= second) Finish();
     return;
   }
   // Count whole frames only; step back over a partial one so the next write continues in step.
@@ -178,6 +182,7 @@ void TWavWriter::Finish() {
   PutU32(b, riffSize);
   if (FFile.Seek(FRiffSizePos)) FFile.Write(b.data(), b.size());
   FFile.Seek(end);
+  FBytesInHeader = FBytesWritten;
 }
 
 void TWavWriter::Close() {

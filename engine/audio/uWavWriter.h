@@ -1,9 +1,10 @@
 #pragma once
 // Every WAV file the engine records: mono 16-bit audio takes (wkAudio) and stereo 16-bit I/Q files of a
 // whole hop (wkIq, I left, Q right) with an "auxi" chunk holding start and stop time, centre frequency
-// and sample rate. The RIFF and data sizes (and the auxi body) are placeholders while the file grows and
-// are patched by Finish, which the destructor calls, so a file still being written is already a valid
-// WAV up to its header sizes. Sizes count only bytes the system really took: after a failed or short
+// and sample rate. The RIFF and data sizes (and the auxi body) are patched by Finish, which the
+// destructor calls, and also whenever another second of samples has been written since the last patch,
+// so a file still being written (or left behind by a crash) is a valid WAV that lacks at most the last
+// second in its header sizes. Sizes count only bytes the system really took: after a failed or short
 // write the header never claims more data than the file holds, and a partly written sample frame is cut
 // off again. Creation never throws; a writer whose file could not be created stays closed, writes
 // nothing and leaves no file. File access goes through plat::TBinFile. One thread per writer.
@@ -15,6 +16,9 @@
 #include "uDspTypes.h"
 
 enum TWavKind : uint8_t { wkAudio = 0, wkIq = 1 };
+// How the file is made: replacing a file of the same name, or only when no such file exists (then a
+// taken name leaves the writer closed and the other file untouched).
+enum TWavCreate : uint8_t { wcReplace = 0, wcNewOnly = 1 };
 
 // Local time in the layout of the auxi chunk (day of week 0 = Sunday).
 struct TWavTime {
@@ -24,7 +28,8 @@ struct TWavTime {
 class TWavWriter {
  public:
   // fileName is UTF-8; records the local start time, creates the file and writes the header.
-  TWavWriter(const std::string& fileName, TWavKind kind, int32_t rate, int64_t centreHz);
+  TWavWriter(const std::string& fileName, TWavKind kind, int32_t rate, int64_t centreHz,
+             TWavCreate create = wcReplace);
   ~TWavWriter();  // Finish, then close
   TWavWriter(const TWavWriter&) = delete;
   TWavWriter& operator=(const TWavWriter&) = delete;
@@ -65,6 +70,7 @@ class TWavWriter {
   int64_t FCentreHz;
   TWavTime FStartTime{};
   int64_t FBytesWritten = 0;
+  int64_t FBytesInHeader = 0;  // the data size the header claimed at its last patch
   int64_t FRiffSizePos = 0;
   int64_t FAuxiPos = 0;  // 0 for audio files
   int64_t FDataSizePos = 0;

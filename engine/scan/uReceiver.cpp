@@ -1,5 +1,6 @@
 #include "uReceiver.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "uTalvConfig.h"
@@ -73,7 +74,8 @@ bool TReceiver::Retune(int64_t centreHz, int32_t settleMs) {
   if (!FDevice->SetCenterFreq(centreHz)) return Fail(FDevice->GetLastError());
   FDevice->ResetBuffer();
   if (FDcBlock) FDcBlock->Reset();
-  if (settleMs > 0) FClock.SleepMs(static_cast<uint32_t>(settleMs));
+  if (settleMs > 0)
+    plat::SleepUnlessStopped(FClock, static_cast<uint32_t>(std::min(settleMs, kMaxSettleMs)), FStop);
   if (!FScratch.empty()) {
     int32_t got = 0;
     FDevice->ReadSync(FScratch.data(), static_cast<int32_t>(FScratch.size()), got);  // outcome ignored

@@ -10,6 +10,7 @@
 // used by one thread at a time. Buffers are allocated by Configure only; reading allocates nothing.
 // Every operation returns false with LastError set and keeps the configuration, so a caller may
 // simply try again. Time (settle pauses) comes from a plat::IClock so tests never really sleep.
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -21,6 +22,7 @@
 #include "uDspKernels.h"
 #include "uDspTypes.h"
 #include "uSdrIntf.h"
+#include "uTalvConfig.h"
 
 class TReceiver {
  public:
@@ -37,9 +39,13 @@ class TReceiver {
   // automatic gain when there is none, and makes it anew when it is the receiver's own and the
   // requested gain changed; one given by SetAutoGain is kept. May be called again at any time.
   bool Configure(double sampleRate, double gainDb, int32_t ppm, int32_t blockSize);
-  // Tunes, drops the device's buffer, resets the DC block, sleeps settleMs, then reads and throws away
-  // 2 ms of samples (in whole 512-byte units; nothing below 512 bytes).
+  // Tunes, drops the device's buffer, resets the DC block, sleeps settleMs (held to 0..kMaxSettleMs,
+  // cut short when the stop flag is set), then reads and throws away 2 ms of samples (in whole
+  // 512-byte units; nothing below 512 bytes).
   bool Retune(int64_t centreHz, int32_t settleMs);
+  // The owner's stop flag (not owned; null: none): a settle pause ends as soon as it is set, so a
+  // session asked to stop never waits out a pause first.
+  void SetStopFlag(const std::atomic<bool>* stop) { FStop = stop; }
   // Reads one block of BlockSize samples. The samples belong to the receiver and stay valid until its
   // next read or configuration.
   bool ReadBlock(TComplexF*& samples, int32_t& count);
@@ -81,4 +87,5 @@ class TReceiver {
   std::optional<int32_t> FPpmSet;  // the correction last set on the device by this receiver
   std::string FLastError;
   bool FConfigured = false;
+  const std::atomic<bool>* FStop = nullptr;
 };

@@ -46,6 +46,7 @@ bool TScanner::Configure(const TScanSettings& settings) {
 
   FBlock = nullptr;
   FReceiver = std::make_unique<TReceiver>(FDevice, FClock);
+  FReceiver->SetStopFlag(FStop ? FStop : &FAbortRequested);
   if (!FReceiver->Configure(FSettings.SampleRate, FSettings.GainDb, FSettings.Ppm,
                             FDetector->SamplesNeeded())) {
     FLastError = FReceiver->LastError();
@@ -99,7 +100,7 @@ bool TScanner::Sweep(TChannelHitArray& hits, TSweepHopEvent onHop, void* userDat
   }
   const int32_t count = HopCount();
   for (int32_t i = 0; i < count; ++i) {
-    if (FAbortRequested) {
+    if (FAbortRequested || (FStop && FStop->load())) {
       FLastError = "aborted";
       return false;
     }
@@ -128,6 +129,11 @@ bool TScanner::Sweep(TChannelHitArray& hits, TSweepHopEvent onHop, void* userDat
 
 void TScanner::Abort() {
   FAbortRequested = true;
+}
+
+void TScanner::SetStopFlag(const std::atomic<bool>* stop) {
+  FStop = stop;
+  if (FReceiver) FReceiver->SetStopFlag(FStop ? FStop : &FAbortRequested);
 }
 
 int32_t TScanner::HopCount() const {

@@ -43,8 +43,10 @@ class TScanner {
   bool Configure(const TScanSettings& settings);
   // One sweep over every hop; `hits` is emptied first and holds the hits found so far on failure.
   bool Sweep(TChannelHitArray& hits, TSweepHopEvent onHop, void* userData);
-  // Makes a running sweep end before its next hop (any thread).
+  // Makes a running sweep end before its next hop (any thread); a settle pause under way ends at once.
   void Abort();
+  // The owner's stop flag (not owned; null: only Abort): a settle pause ends as soon as it is set.
+  void SetStopFlag(const std::atomic<bool>* stop);
 
   int32_t HopCount() const;
   // The hop of the plan; all zero for an index outside it.
@@ -78,6 +80,7 @@ class TScanner {
   double FLastNoiseDb = 0;
   bool FConfigured = false;
   std::atomic<bool> FAbortRequested{false};
+  const std::atomic<bool>* FStop = nullptr;
   std::string FLastError;
 };
 

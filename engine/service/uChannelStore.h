@@ -8,6 +8,11 @@
 // "active" in a snapshot while hits are arriving (Scanning) and the latest merge saw it, so once the
 // feeding session stops every channel reads as stopped.
 //
+// The list holds at most MaxChannels (a scan with a tiny threshold and grid would otherwise grow it
+// for ever): a new channel that finds it full first drops the oldest-seen channels that the current
+// merge did not see (a sixteenth of the limit at once), with one log line after the lock is left; when
+// every channel was seen by this merge, the new one is left out.
+//
 // Every operation takes the store's own lock for its whole duration and calls nothing that locks:
 // it is the innermost lock of the service (callers may hold the command lock, never the sessions
 // lock). The time of a merge is read once, before the lock, from the date-time source handed in at
@@ -24,7 +29,9 @@ using TDateTimeSource = std::function<double()>;
 
 class TChannelStore {
  public:
-  explicit TChannelStore(TDateTimeSource now);
+  static constexpr int32_t kMaxChannels = 10000;
+
+  explicit TChannelStore(TDateTimeSource now, int32_t maxChannels = kMaxChannels);
   TChannelStore(const TChannelStore&) = delete;
   TChannelStore& operator=(const TChannelStore&) = delete;
 
@@ -45,8 +52,12 @@ class TChannelStore {
 
  private:
   int32_t IndexOfLocked(int64_t hz) const;
+  // Drops the oldest-seen channels the current merge has not seen; how many went.
+  int32_t DropOldestInactiveLocked();
+  void MergeLocked(const TChannelHitArray& hits, double now, int32_t& dropped, int32_t& refused);
 
   TDateTimeSource FNow;
+  int32_t FMaxChannels;
   mutable std::mutex FLock;
   TChannelRecArray FItems;
   std::vector<uint32_t> FLastSweepOf;  // per item: the sweep number of the latest merge that saw it

@@ -28,6 +28,29 @@ int64_t RangeMiddle(const TTalvConfig& cfg) {
   return lo + (hi - lo) / 2;
 }
 
+// Most body lines a request logs, and most characters of each: a request of 1 MiB must not add
+// megabytes to the log.
+constexpr size_t kLoggedBodyLines = 40;
+constexpr size_t kLoggedLineChars = 200;
+
+// "start: N body line(s), B bytes", then the lines (each cut short) up to the limit.
+void LogRequestBody(const char* component, const TTextLines& body) {
+  if (!LogIsEnabled()) return;
+  size_t bytes = 0;
+  for (const std::string& line : body) bytes += line.size() + 2;
+  LogFmt("%s: %d body line(s), %zu bytes", component, static_cast<int>(body.size()), bytes);
+  for (size_t i = 0; i < body.size() && i < kLoggedBodyLines; ++i) {
+    const std::string& line = body[i];
+    if (line.size() <= kLoggedLineChars)
+      LogFmt("%s:   %s", component, line.c_str());
+    else
+      LogFmt("%s:   %s... (%zu characters)", component, line.substr(0, kLoggedLineChars).c_str(),
+             line.size());
+  }
+  if (body.size() > kLoggedBodyLines)
+    LogFmt("%s:   ... %zu more line(s) not logged", component, body.size() - kLoggedBodyLines);
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------------------------------------
@@ -41,8 +64,7 @@ bool CmdStart(TEngineService& service, const TTextLines& body, TTextLines& reply
     LogFmt("scan: stopped live audio to take the receiver");
   }
 
-  LogFmt("start: %d body line(s)", static_cast<int>(body.size()));
-  for (const std::string& line : body) LogFmt("start:   %s", line.c_str());
+  LogRequestBody("start", body);
   const TTalvConfig cfg = ConfigFromBody(body);
 
   auto session = std::make_shared<TScanSession>(cfg, &service.Store());

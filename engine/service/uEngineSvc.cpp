@@ -58,10 +58,16 @@ TEngineService::~TEngineService() {
 void TEngineService::ServeConnection(plat::TPipeConn& conn) {
   try {
     TRequest request;
+    conn.SetReadTimeout(FOptions.RequestTimeoutMs);
     const TReadState state = ReadRequest(conn, request);
     if (state == TReadState::TooLarge) {
       LogFmt("service: request over %u bytes dropped without a reply",
              static_cast<unsigned>(proto::kMaxRequestBytes));
+      return;
+    }
+    if (conn.TimedOut()) {
+      LogFmt("service: no complete request within %u ms - connection dropped",
+             static_cast<unsigned>(FOptions.RequestTimeoutMs));
       return;
     }
     if (state != TReadState::Complete) return;  // ended before its terminator: no reply
@@ -329,8 +335,10 @@ int RunServiceWith(const TServiceOptions& options) {
   plat::WriteConsoleLine("# listening on " + path);
 
   if (!server.Open()) {
-    LogFmt("service: CreateNamedPipe failed (%d)", server.LastErrorCode());
-    plat::WriteConsoleLine("# error: cannot create pipe (already running?)");
+    LogFmt("service: CreateNamedPipe failed (%d): %s", server.LastErrorCode(), server.LastError().c_str());
+    // "Already running" only when another engine serves the name; any other refusal says its cause.
+    plat::WriteConsoleLine(server.AlreadyRunning() ? "# error: cannot create pipe (already running?)"
+                                                   : "# error: cannot create pipe: " + server.LastError());
   } else {
     server.Serve([service](plat::TPipeConn& conn) { service->ServeConnection(conn); },
                  [service] { return !service->QuitRequested(); },

@@ -3,10 +3,12 @@
 // dispatcher that runs one command at a time, and the registry of the four sessions (scan, one-channel
 // live, multi-channel live, monitor) with the routines that test, stop and reap them.
 //
-// Each connection reads one request outside any lock (a request over 1 MiB, or one that ends before
-// its terminator, is dropped without a reply), runs it under the command lock, writes one reply and
-// closes. An exception inside a command is answered "ERR <class>: <message>" and the service goes on.
-// Every request refreshes the activity time, feeds the client watch and reaps ended sessions first.
+// Each connection reads one request outside any lock (a request over 1 MiB, one that ends before its
+// terminator, or one not complete within RequestTimeoutMs, is dropped without a reply, so a silent
+// client never holds its thread), runs it under the command lock, writes one reply and closes. A
+// lasting accept failure (no handles left) is retried with growing pauses, not every 50 ms. An exception
+// inside a command is answered "ERR <class>: <message>" and the service goes on. Every request refreshes the
+// activity time, feeds the client watch and reaps ended sessions first.
 //
 // Sessions are held by shared references. A pointer is read or swapped only under the sessions lock;
 // whoever uses a session outside the lock holds its own reference, so a session stopped meanwhile by
@@ -39,10 +41,11 @@ struct TServiceOptions {
   std::string PipeName = plat::kPipeName;
   int32_t IdleSec = 600;  // negative: 600; 0: no idle exit (client watch and QUIT still end it)
   TWatchdogTimings Timings;
-  uint32_t ShutdownWaitMs = 5000;  // longest wait for running connections at shutdown
-  plat::IClock* Clock = nullptr;   // activity, client-gone and idle times; null: the system clock
-  TEndProcess EndProcess;          // null: close the log and end the process; when one is given and
-                                   // returns, the accept loop ends instead
+  uint32_t ShutdownWaitMs = 5000;    // longest wait for running connections at shutdown
+  uint32_t RequestTimeoutMs = 5000;  // a connection's whole request must arrive within this
+  plat::IClock* Clock = nullptr;     // activity, client-gone and idle times; null: the system clock
+  TEndProcess EndProcess;            // null: close the log and end the process; when one is given and
+                                     // returns, the accept loop ends instead
 };
 
 class TEngineService {

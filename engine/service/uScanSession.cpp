@@ -42,6 +42,7 @@ bool TScanSession::Prepare() {
   ApplyConfigToScanSettings(s, FConfig);
 
   FScanner = std::make_unique<TScanner>(FDevice, FClock);
+  FScanner->SetStopFlag(&TerminatedFlag());
   if (!FScanner->Configure(s)) {
     SetLastError(FScanner->LastError());
     return false;
@@ -83,6 +84,11 @@ bool TScanSession::OnSweepProgress(int32_t hopIndex, int32_t hopCount, int64_t h
 void TScanSession::OnDwellHits(const TChannelHitArray& hits, void* userData) {
   auto* self = static_cast<TScanSession*>(userData);
   if (self->FStore) self->FStore->Merge(hits);
+}
+
+void TScanSession::OnRecordError(const std::string& text, void* userData) {
+  // STATUS shows it; the scan goes on.
+  static_cast<TScanSession*>(userData)->RecordingFailed(text);
 }
 
 bool TScanSession::OnDwellAbort(void* userData) {
@@ -130,6 +136,8 @@ void TScanSession::DwellPass(const TChannelHitArray& hits) {
   runner.PlayAllRef = &FLiveMulti;
   runner.PlayMode = LiveMod();
   runner.SetAutoGain(FScanner->AutoGain());
+  runner.SetStopFlag(&TerminatedFlag());
+  runner.OnRecordError = &TScanSession::OnRecordError;
 
   const int32_t hopCount = FScanner->HopCount();
   const int32_t maxDwell = hopCount == 1 ? 0 : FConfig.MaxDwellMs;

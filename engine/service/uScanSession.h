@@ -6,7 +6,8 @@
 //
 // Progress (sweeps, hop index and count, noise floor, input level class) is written by the scan
 // thread into atomics, so STATUS on a connection thread reads whole values on every build; the error
-// text is the session base's locked one. Live-through values are atomics written by the service
+// text is the session base's locked one; a recording failure puts its text there too while the scan
+// goes on. Live-through values are atomics written by the service
 // (ApplyLiveThrough) and read by the dwell runner block by block.
 // Never: touches the store's Scanning flag (the service's stop and reap routines do), frees itself.
 #include <atomic>
@@ -62,6 +63,7 @@ class TScanSession : public TSessionThread {
                               void* userData);
   static void OnDwellHits(const TChannelHitArray& hits, void* userData);
   static bool OnDwellAbort(void* userData);
+  static void OnRecordError(const std::string& text, void* userData);
   void DwellPass(const TChannelHitArray& hits);
   void PublishLevelClass();
 

@@ -11,13 +11,24 @@ TBinFile::~TBinFile() {
   Close();
 }
 
+namespace {
+intptr_t OpenForWriting(const std::string& path, int createFlags) {
+  return ::open(path.c_str(), O_WRONLY | O_CLOEXEC | createFlags, 0644);
+}
+}  // namespace
+
 bool TBinFile::Create(const std::string& path) {
   Close();
-  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (fd < 0) return false;
-  FHandle = fd;
-  FPos = 0;
-  return true;
+  FHandle = OpenForWriting(path, O_CREAT | O_TRUNC);
+  FPos = FHandle >= 0 ? 0 : -1;
+  return FHandle >= 0;
+}
+
+bool TBinFile::CreateNew(const std::string& path) {
+  Close();
+  FHandle = OpenForWriting(path, O_CREAT | O_EXCL);
+  FPos = FHandle >= 0 ? 0 : -1;
+  return FHandle >= 0;
 }
 
 bool TBinFile::IsOpen() const {

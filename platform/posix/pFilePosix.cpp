@@ -12,7 +12,8 @@ TAppendFile::~TAppendFile() {
 
 bool TAppendFile::Open(const std::string& path) {
   Close();
-  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+  // Never through a symbolic link: in a shared folder another user could point it anywhere.
+  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOFOLLOW, 0644);
   if (fd < 0) return false;
   FHandle = fd;
   return true;

@@ -8,6 +8,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "pPipe.h"
@@ -15,33 +16,6 @@
 
 namespace plat {
 namespace {
-
-std::string PipeFolder() {
-  std::string runtime = GetEnv("XDG_RUNTIME_DIR");
-  struct stat st {};
-  if (!runtime.empty() && runtime[0] == '/' && ::stat(runtime.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
-    return runtime;
-  return "/tmp/talvoran-" + std::to_string(static_cast<unsigned long>(::getuid()));
-}
-
-// The folder must be ours alone: created 0700 when missing; refused when it is a link, someone
-// else's, or open to others (another user could then swap the socket under us).
-bool EnsurePrivateFolder(const std::string& dir, std::string& error) {
-  if (::mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) {
-    error = "cannot create folder " + dir + " (" + std::strerror(errno) + ")";
-    return false;
-  }
-  struct stat st {};
-  if (::lstat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
-    error = "not a folder: " + dir;
-    return false;
-  }
-  if (st.st_uid != ::getuid() || (st.st_mode & 077) != 0) {
-    error = "folder " + dir + " is not private to this user";
-    return false;
-  }
-  return true;
-}
 
 bool FillAddress(const std::string& path, sockaddr_un& addr) {
   std::memset(&addr, 0, sizeof(addr));
@@ -80,7 +54,8 @@ int TryConnect(const std::string& path) {
 }  // namespace
 
 std::string PipePath(const std::string& name) {
-  return PipeFolder() + "/" + name;
+  const std::string dir = PrivateFolder();
+  return dir.empty() ? std::string() : dir + "/" + name;
 }
 
 // ---- connection ----
@@ -92,22 +67,19 @@ TPipeConn::~TPipeConn() {
 }
 
 size_t TPipeConn::Read(void* buffer, size_t size) {
-  FTimedOut = false;
   if (FAborted.load() || FHandle < 0 || size == 0) return 0;
-  if (FReadTimeoutMs > 0) {
-    pollfd p{static_cast<int>(FHandle), POLLIN, 0};
-    uint64_t deadline = TickMs() + FReadTimeoutMs;
-    for (;;) {
-      uint64_t now = TickMs();
-      int wait = now >= deadline ? 0 : static_cast<int>(deadline - now);
-      int rc = ::poll(&p, 1, wait);
-      if (rc > 0) break;
-      if (rc < 0 && errno == EINTR && !FAborted.load()) continue;
-      if (rc == 0) FTimedOut = true;
-      return 0;
-    }
-  }
   for (;;) {
+    const int64_t left = ReadWaitLeft();
+    if (left >= 0) {
+      pollfd p{static_cast<int>(FHandle), POLLIN, 0};
+      const int rc = ::poll(&p, 1, static_cast<int>(std::min<int64_t>(left, 60000)));
+      if (rc < 0 && errno == EINTR) continue;
+      if (rc == 0) {
+        if (ReadWaitLeft() > 0) continue;
+        FTimedOut = true;
+        return 0;
+      }
+    }
     ssize_t n = ::recv(static_cast<int>(FHandle), buffer, size, 0);
     if (n > 0) return static_cast<size_t>(n);
     if (n < 0 && errno == EINTR && !FAborted.load()) continue;
@@ -184,10 +156,9 @@ TBusyPipe::~TBusyPipe() {
 }
 
 bool TBusyPipe::Open() {
-  std::string error;
-  std::string path = PipePath(FName);
+  std::string path = PipePath(FName);  // empty without a safe folder
   sockaddr_un addr;
-  if (!EnsurePrivateFolder(PipeFolder(), error) || !FillAddress(path, addr)) return false;
+  if (!FillAddress(path, addr)) return false;
   int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (fd < 0) return false;
   if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) != 0 || ::listen(fd, 0) != 0) {
@@ -209,10 +180,10 @@ bool TBusyPipe::Open() {
 bool TPipeServer::Open() {
   if (FOpen) return true;
   FAlreadyRunning = false;
-  std::string dir = PipeFolder();
   std::string error;
-  if (!EnsurePrivateFolder(dir, error)) {
-    SetError(error, EACCES);
+  const std::string dir = PrivateFolder(&error);
+  if (dir.empty()) {
+    SetError("no private folder for the socket: " + error, EACCES);
     return false;
   }
   std::string path = dir + "/" + FName;

@@ -1,5 +1,9 @@
 #include <dlfcn.h>
+#include <errno.h>
+#include <langinfo.h>
+#include <locale.h>
 #include <pthread.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/time.h>
 #include <time.h>
@@ -7,6 +11,7 @@
 
 #include <climits>
 #include <cstdlib>
+#include <cstring>
 
 #include "pSystem.h"
 
@@ -53,6 +58,27 @@ std::string ModuleDir() {
   return FolderOf(ProgramPath());
 }
 
+std::string PrivateFolder(std::string* error) {
+  std::string dir = GetEnv("XDG_RUNTIME_DIR");
+  struct stat st {};
+  if (dir.empty() || dir[0] != '/' || ::stat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
+    dir = "/tmp/talvoran-" + std::to_string(static_cast<unsigned long>(::getuid()));
+  // Created 0700 when missing; refused when it is a link, someone else's, or open to others (another
+  // user could then swap what lies in it).
+  std::string why;
+  if (::mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST)
+    why = "cannot create folder " + dir + " (" + std::strerror(errno) + ")";
+  else if (::lstat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
+    why = "not a folder: " + dir;
+  else if (st.st_uid != ::getuid())
+    why = "the folder " + dir + " is not ours: another user owns it";
+  else if ((st.st_mode & 077) != 0)
+    why = "the folder " + dir + " is not ours alone: others may enter it";
+  if (why.empty()) return dir;
+  if (error) *error = why;
+  return std::string();
+}
+
 uint32_t CurrentThreadId() {
   return static_cast<uint32_t>(syscall(SYS_gettid));
 }
@@ -74,6 +100,16 @@ TLocalTime LocalTimeNow() {
           parts.tm_min,
           parts.tm_sec,
           static_cast<int>(tv.tv_usec / 1000)};
+}
+
+std::string UserDecimalSeparator() {
+  // A locale object of its own: the program's C locale stays as it is.
+  locale_t loc = newlocale(LC_NUMERIC_MASK, "", static_cast<locale_t>(0));
+  if (loc == static_cast<locale_t>(0)) return ".";
+  const char* sep = nl_langinfo_l(RADIXCHAR, loc);
+  std::string text = sep != nullptr && sep[0] != '\0' ? sep : ".";
+  freelocale(loc);
+  return text;
 }
 
 uint64_t TickMs() {

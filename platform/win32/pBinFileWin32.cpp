@@ -9,14 +9,26 @@ TBinFile::~TBinFile() {
   Close();
 }
 
+namespace {
+intptr_t OpenForWriting(const std::string& path, DWORD disposition) {
+  HANDLE h = CreateFileW(ToWide(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, disposition,
+                         FILE_ATTRIBUTE_NORMAL, nullptr);
+  return h == INVALID_HANDLE_VALUE ? -1 : reinterpret_cast<intptr_t>(h);
+}
+}  // namespace
+
 bool TBinFile::Create(const std::string& path) {
   Close();
-  HANDLE h = CreateFileW(ToWide(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
-                         FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (h == INVALID_HANDLE_VALUE) return false;
-  FHandle = reinterpret_cast<intptr_t>(h);
-  FPos = 0;
-  return true;
+  FHandle = OpenForWriting(path, CREATE_ALWAYS);
+  FPos = FHandle != -1 ? 0 : -1;
+  return FHandle != -1;
+}
+
+bool TBinFile::CreateNew(const std::string& path) {
+  Close();
+  FHandle = OpenForWriting(path, CREATE_NEW);
+  FPos = FHandle != -1 ? 0 : -1;
+  return FHandle != -1;
 }
 
 bool TBinFile::IsOpen() const {

@@ -20,24 +20,35 @@ bool Valid(intptr_t h) {
   return H(h) != INVALID_HANDLE_VALUE && h != 0 && h != -1;
 }
 
-// Runs one overlapped transfer to its end. A request to abort is seen within 100 ms even when it came
-// just before the transfer was issued. With a time-out (above 0) the transfer is cancelled once it has
-// passed, and timedOut says so.
+// Runs one overlapped transfer to its end. Abort sets its flag before it cancels the handle's I/O, so
+// a transfer issued just before the flag was set is cancelled by Abort, and one issued after it is
+// cancelled here: no polling is needed, and a waiting connection costs no processor time. With a wait
+// limit (waitLeft gives the milliseconds still allowed, -1: none) the transfer is cancelled once it
+// runs out and *timedOut is set.
+template <class TWaitLeft>
 bool FinishOverlapped(HANDLE h, OVERLAPPED& ov, BOOL started, DWORD& count, const std::atomic<bool>& aborted,
-                      uint32_t timeoutMs = 0, bool* timedOut = nullptr) {
+                      const TWaitLeft& waitLeft, bool* timedOut) {
   if (!started && GetLastError() != ERROR_IO_PENDING) return false;
-  ULONGLONG deadline = GetTickCount64() + timeoutMs;
-  bool expired = false;
-  while (WaitForSingleObject(ov.hEvent, 100) == WAIT_TIMEOUT) {
-    if (timeoutMs > 0 && !expired && GetTickCount64() >= deadline) {
-      expired = true;
-      CancelIoEx(h, &ov);
-    }
-    if (aborted.load()) CancelIoEx(h, &ov);
+  bool cancelled = false;
+  if (aborted.load()) {
+    CancelIoEx(h, &ov);
+    cancelled = true;
   }
-  bool ok = GetOverlappedResult(h, &ov, &count, TRUE) != 0;
-  if (!ok && expired && timedOut) *timedOut = true;
-  return ok;
+  for (;;) {
+    const int64_t left = cancelled ? -1 : waitLeft();
+    const DWORD wait = left < 0 ? INFINITE : static_cast<DWORD>(left > 0x7FFFFFFF ? 0x7FFFFFFF : left);
+    if (WaitForSingleObject(ov.hEvent, wait) != WAIT_TIMEOUT) break;
+    if (waitLeft() == 0) {
+      CancelIoEx(h, &ov);
+      cancelled = true;
+      if (timedOut) *timedOut = true;
+    }
+  }
+  return GetOverlappedResult(h, &ov, &count, TRUE) != 0;
+}
+
+int64_t NoLimit() {
+  return -1;
 }
 
 std::string ErrorText(const char* what, DWORD code) {
@@ -64,7 +75,6 @@ TPipeConn::~TPipeConn() {
 }
 
 size_t TPipeConn::Read(void* buffer, size_t size) {
-  FTimedOut = false;
   if (FAborted.load() || !Valid(FHandle) || size == 0 || !FEvent) return 0;
   DWORD want = size > 0x40000000u ? 0x40000000u : static_cast<DWORD>(size);
   DWORD got = 0;
@@ -72,8 +82,11 @@ size_t TPipeConn::Read(void* buffer, size_t size) {
   ov.hEvent = FEvent;
   ResetEvent(FEvent);
   BOOL started = ReadFile(H(FHandle), buffer, want, nullptr, &ov);
-  if (!FinishOverlapped(H(FHandle), ov, started, got, FAborted, FReadTimeoutMs, &FTimedOut)) return 0;
-  return got;
+  bool timedOut = false;
+  const bool ok = FinishOverlapped(
+      H(FHandle), ov, started, got, FAborted, [this] { return ReadWaitLeft(); }, &timedOut);
+  if (timedOut) FTimedOut = true;
+  return ok ? got : 0;
 }
 
 bool TPipeConn::Write(const void* data, size_t size) {
@@ -87,7 +100,7 @@ bool TPipeConn::Write(const void* data, size_t size) {
     ov.hEvent = FEvent;
     ResetEvent(FEvent);
     BOOL started = WriteFile(H(FHandle), p, chunk, nullptr, &ov);
-    if (!FinishOverlapped(H(FHandle), ov, started, done, FAborted)) return false;
+    if (!FinishOverlapped(H(FHandle), ov, started, done, FAborted, NoLimit, nullptr)) return false;
     if (done == 0) return false;
     p += done;
     size -= done;
@@ -107,11 +120,12 @@ void TPipeConn::Abort() {
 
 void TPipeConn::Close() {
   if (!Valid(FHandle)) return;
-  // A server-side instance is disconnected only once the client has read the reply: disconnecting
-  // throws away what is still in the pipe.
+  // A server-side instance is never disconnected: that throws away what the client has not read yet,
+  // and FlushFileBuffers on an overlapped instance need not wait for the client (under Wine it returns
+  // at once), so a slow client lost its reply now and then. A closed instance still lets the client
+  // read everything written before it sees the end. Each instance serves one connection only.
   if (FServerSide) Flush();
   std::lock_guard<std::mutex> lock(FHandleLock);
-  if (FServerSide) DisconnectNamedPipe(H(FHandle));
   CloseHandle(H(FHandle));
   FHandle = -1;
 }

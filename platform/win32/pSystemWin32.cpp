@@ -9,6 +9,19 @@ char PathSeparator() {
   return '\\';
 }
 
+std::string UserDecimalSeparator() {
+  wchar_t buf[8] = {};
+  const int n = GetLocaleInfoEx(LOCALE_NAME_USER_DEFAULT, LOCALE_SDECIMAL, buf, 8);
+  if (n <= 1) return ".";
+  return FromWide(std::wstring(buf, static_cast<size_t>(n - 1)));
+}
+
+std::string PrivateFolder(std::string* error) {
+  std::string temp = GetEnv("TEMP");
+  if (temp.empty() && error) *error = "TEMP is not set";
+  return temp;
+}
+
 std::string GetEnv(const std::string& name) {
   std::wstring wname = ToWide(name);
   DWORD n = GetEnvironmentVariableW(wname.c_str(), nullptr, 0);

@@ -13,6 +13,7 @@
 #include "TestSupport.h"
 #include "pFile.h"
 #include "pSystem.h"
+#include "pThread.h"
 #include "uAudioOut.h"
 #include "uDspKernels.h"
 #include "uEngineMain.h"
@@ -297,8 +298,7 @@ TEST(IqStatMode, SampleCountIsBroughtIntoRange) {
   struct TCase {
     const char* Arg;
     int32_t Bytes;
-  } cases[] = {{"--samples=0", 2},
-               {"--samples=-5", 2},
+  } cases[] = {{"--samples=1", 2},
                {"--samples=1000", 2000},
                {"--samples=99999999999", 2 * MaxIqStatSamples},
                {"--samples=lots", 2 * 262144}};
@@ -311,6 +311,46 @@ TEST(IqStatMode, SampleCountIsBroughtIntoRange) {
     ASSERT_FALSE(r.Lines.empty());
     EXPECT_EQ(r.Lines.back(), "# I/Q look healthy") << c.Arg;  // a stuck level: no correlation, no NaN
   }
+}
+
+TEST(IqStatMode, ASampleCountBelowOneIsAnErrorAndReadsNothing) {
+  for (const char* arg : {"--samples=0", "--samples=-5"}) {
+    auto fake = std::make_shared<TFakeSdrDevice>();
+    TOverride hold(fake);
+    const TModeRun r = RunMode(RunIqStat, {"--iqstat", "--settle=0", arg});
+    EXPECT_EQ(r.ExitCode, 3) << arg;
+    EXPECT_EQ(r.Lines, std::vector<std::string>{"# error: --samples must be at least 1"}) << arg;
+    EXPECT_TRUE(fake->ReadSizes.empty()) << arg;
+  }
+}
+
+TEST(IqStatMode, AnEndlessSettleTimeEndsOnCtrlCAndStillMeasures) {
+  auto fake = std::make_shared<TFakeSdrDevice>();
+  TOverride hold(fake);
+  plat::TThread ctrlC;
+  ctrlC.Start([] {
+    plat::SleepMs(50);
+    StopRequested = true;
+  });
+  const TModeRun r = RunMode(RunIqStat, {"--iqstat", "--settle=2147483647", "--samples=100"});
+  ctrlC.Join();
+  StopRequested = false;
+  EXPECT_EQ(r.ExitCode, 0);
+  EXPECT_EQ(fake->ReadSizes, std::vector<int32_t>{200});
+}
+
+TEST(IqStatMode, NumbersFollowTheUsersDecimalSeparatorFrequenciesDoNot) {
+  auto fake = std::make_shared<TFakeSdrDevice>();
+  TOverride hold(fake);
+  SetLocalDecimalSeparatorForTest(",");
+  const TModeRun r = RunMode(RunIqStat, {"--iqstat", "--settle=0", "--samples=1000"});
+  SetLocalDecimalSeparatorForTest("");
+  ASSERT_GE(r.Lines.size(), 4u);
+  EXPECT_EQ(r.Lines[0], "# Test at 2048000 S/s, 1000 samples");
+  EXPECT_TRUE(StartsWith(r.Lines[1], "IQ\tmeanI ")) << r.Lines[1];
+  EXPECT_EQ(r.Lines[1].find('.'), std::string::npos) << r.Lines[1];
+  EXPECT_NE(r.Lines[1].find(','), std::string::npos) << r.Lines[1];
+  EXPECT_NE(r.Lines[3].find("0,0000"), std::string::npos) << r.Lines[3];
 }
 
 TEST(IqStatMode, GainIsAppliedAndAFewBytesAreMeasuredAsTheyCame) {
@@ -429,6 +469,20 @@ TEST(ScanMode, ConfigurationAndSweepFailuresHaveTheirExitCodes) {
     EXPECT_EQ(ExitCode(), 0);
     StopRequested = false;
     SetProgramArgs({});
+  }
+  {
+    // An endless settle time: Ctrl+C still ends the sweep within a pause step, without an error.
+    TOverride hold(Scene(-60, {}));
+    plat::TThread ctrlC;
+    ctrlC.Start([] {
+      plat::SleepMs(50);
+      StopRequested = true;
+    });
+    const TModeRun r = RunMode(RunScan, {"--scan", "--sweeps=0", "--quiet", "--settle=2147483647"});
+    ctrlC.Join();
+    StopRequested = false;
+    EXPECT_EQ(r.ExitCode, 0);
+    EXPECT_EQ(CountPrefix(r.Lines, "# error"), 0);
   }
 }
 

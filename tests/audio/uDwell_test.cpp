@@ -390,6 +390,23 @@ TEST(Dwell, IfRecordingWritesAnEndStampedIqFile) {
   }
 }
 
+TEST(Dwell, RecordingFailuresAreToldToTheOwnerAndTheRunGoesOn) {
+  TScene s;
+  const std::string blocked = s.Dir.File("blocked");
+  ASSERT_TRUE(testsupport::WriteWholeFile(blocked, "a file where the recordings folder should be"));
+  s.Cfg.IfRecording = true;
+  s.SafetyPolls = 20;
+  static std::vector<std::string> told;
+  told.clear();
+  TDwellRunner r(s.Sim, s.Cfg, s.Scan, blocked, s.Clock);
+  r.OnRecordError = [](const std::string& text, void*) { told.push_back(text); };
+  EXPECT_EQ(s.Run(r, {Hit(kChannel)}, 0), drAborted);
+  EXPECT_EQ(r.BlocksRead(), 20);
+  ASSERT_EQ(told.size(), 2u);  // the I/Q file at the start, the channel's take at its first audio
+  EXPECT_EQ(told[0].rfind("IF file: cannot create ", 0), 0u) << told[0];
+  EXPECT_EQ(told[1].rfind("cannot create ", 0), 0u) << told[1];
+}
+
 TEST(Dwell, ConfigureFailureReportsTheReceiverError) {
   TScene s;
   s.Sim->Close();

@@ -200,6 +200,21 @@ TEST(LiveSession, NoRecordingWithoutRecordAudio) {
   EXPECT_FALSE(plat::DirectoryExists(ChannelFolder(s.Dir.Path(), kChannel)));
 }
 
+TEST(LiveSession, ARecordingFolderThatCannotBeMadeIsTheSessionsErrorAndItPlaysOn) {
+  TLiveScene s;
+  const std::string blocked = s.Dir.File("not a folder");
+  ASSERT_TRUE(testsupport::WriteWholeFile(blocked, "x"));
+  s.Cfg.RecordDir = blocked;
+  s.Sim->AddFmTone(kChannel, -20, 1000, 2500);
+  TLiveSession live(s.Cfg, kChannel, modNFM, s.Clock);
+  ASSERT_TRUE(live.Prepare());
+  StopAt(*s.Sim, live, 80);
+  ASSERT_TRUE(live.Start());
+  live.WaitFor();
+  EXPECT_EQ(live.ErrorText().rfind("recording: cannot create ", 0), 0u) << live.ErrorText();
+  EXPECT_GE(live.BlocksRead(), 79) << "the session played on";
+}
+
 // ---------------------------------------------------------------------------------------------
 // Squelch
 

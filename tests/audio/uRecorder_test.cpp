@@ -3,9 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <csignal>
 #include <cstring>
 #include <regex>
 #include <vector>
+
+#if !defined(_WIN32)
+#include <sys/resource.h>
+#endif
 
 #include "TestSupport.h"
 #include "pClock.h"
@@ -179,12 +184,12 @@ TEST(Recorder, ShortTakeIsDiscarded) {
 }
 
 TEST(Recorder, RenameNeverOverwritesAnExistingFile) {
-  // The end-stamped name is taken by another file: the take stays under its start-only name and the
-  // other file is untouched. The stamp has one-second resolution; retry if the second turned over.
+  // The end-stamped name is taken by another file: the take gets the same name with a counter after
+  // the stamp, and the other file is untouched. The stamp has one-second resolution; retry if the
+  // second turned over.
   for (int attempt = 0; attempt < 3; ++attempt) {
     TTempDir tmp;
     plat::TManualClock clock;
-    TLogCapture log;
     auto rec = TChannelRecorder::Create(TestConfig(), tmp.Path(), 145500000, modNFM, clock);
     Feed(*rec, clock, 1500, 100);
     const std::string take = rec->CurrentFile();
@@ -192,17 +197,112 @@ TEST(Recorder, RenameNeverOverwritesAnExistingFile) {
     const std::string stamp = TimeStamp();
     const std::string blocker = AppendEndStampWith(take, stamp);
     ASSERT_TRUE(testsupport::WriteWholeFile(blocker, "precious"));
+    ASSERT_TRUE(testsupport::WriteWholeFile(AppendEndStampWith(take, stamp + "-2"), "precious too"));
     rec->Close();
     if (TimeStamp() != stamp) continue;
     EXPECT_EQ(ReadWholeFile(blocker), "precious");
-    EXPECT_TRUE(plat::FileExists(take));
-    EXPECT_EQ(rec->LastKeptFile(), take);
-    EXPECT_EQ(WavSamples(take), 8000 * 15 / 10);  // not expired: the tail was written too
-    EXPECT_EQ(log.Lines("recorder: cannot rename").size(), 1u);
+    EXPECT_EQ(ReadWholeFile(AppendEndStampWith(take, stamp + "-2")), "precious too");
+    EXPECT_FALSE(plat::FileExists(take));
+    EXPECT_EQ(rec->LastKeptFile(), AppendEndStampWith(take, stamp + "-3"));
+    EXPECT_EQ(WavSamples(rec->LastKeptFile()), 8000 * 15 / 10);  // not expired: the tail was written too
+    EXPECT_EQ(rec->TakeError(), "");
     return;
   }
   FAIL() << "the clock second turned over in every attempt";
 }
+
+TEST(Recorder, TwoTakesOfOneChannelInOneSecondNeverShareAFile) {
+  // Two recorders of one channel start takes in the same second: the second gets a counter after the
+  // stamp instead of opening (and emptying) the first one's file; both end as separate kept takes.
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    TTempDir tmp;
+    plat::TManualClock clock;
+    TTalvConfig cfg = TestConfig();
+    cfg.MinRecordMs = 0;
+    const std::string stamp = TimeStamp();
+    auto first = TChannelRecorder::Create(cfg, tmp.Path(), 145500000, modNFM, clock);
+    auto second = TChannelRecorder::Create(cfg, tmp.Path(), 145500000, modNFM, clock);
+    Feed(*first, clock, 1200, 100);
+    Feed(*second, clock, 300, 100);
+    const std::string a = first->CurrentFile();
+    const std::string b = second->CurrentFile();
+    second->Close();
+    first->Close();
+    if (TimeStamp() != stamp) continue;
+    EXPECT_EQ(a, TakeFileName(tmp.Path(), 145500000, stamp, modNFM));
+    EXPECT_EQ(b, TakeFileName(tmp.Path(), 145500000, stamp + "-2", modNFM));
+    EXPECT_EQ(WavSamples(first->LastKeptFile()), 8000 * 12 / 10);
+    EXPECT_EQ(WavSamples(second->LastKeptFile()), 8000 * 3 / 10);
+    EXPECT_NE(first->LastKeptFile(), second->LastKeptFile());
+    EXPECT_EQ(WavFiles(Sep(tmp.Path(), "145.500000 MHz")).size(), 2u);
+    return;
+  }
+  FAIL() << "the clock second turned over in every attempt";
+}
+
+TEST(Recorder, FailuresWaitInTakeErrorOncePerTake) {
+  TTempDir tmp;
+  plat::TManualClock clock;
+  ASSERT_TRUE(testsupport::WriteWholeFile(tmp.File("blocked"), "a file where the root should be"));
+  auto rec = TChannelRecorder::Create(TestConfig(), tmp.File("blocked"), 145500000, modNFM, clock);
+  EXPECT_EQ(rec->TakeError(), "");
+  Feed(*rec, clock, 500, 100);
+  const std::string error = rec->TakeError();
+  EXPECT_EQ(error.rfind("cannot create ", 0), 0u) << error;
+  EXPECT_NE(error.find("blocked"), std::string::npos) << error;
+  Feed(*rec, clock, 500, 100);
+  EXPECT_EQ(rec->TakeError(), "");  // told once, not once per block
+}
+
+#if !defined(_WIN32)
+// While it lives, no file of this process may grow beyond maxBytes: writes past it fail as on a full
+// disk (EFBIG; the signal that would end the process is ignored).
+class TFileSizeLimit {
+ public:
+  explicit TFileSizeLimit(rlim_t maxBytes) {
+    getrlimit(RLIMIT_FSIZE, &FOld);
+    FOldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit now = FOld;
+    now.rlim_cur = maxBytes;
+    Active = setrlimit(RLIMIT_FSIZE, &now) == 0;
+  }
+  ~TFileSizeLimit() {
+    setrlimit(RLIMIT_FSIZE, &FOld);
+    std::signal(SIGXFSZ, FOldHandler);
+  }
+  bool Active = false;
+
+ private:
+  rlimit FOld{};
+  void (*FOldHandler)(int) = nullptr;
+};
+
+TEST(Recorder, AFullDiskEndsTheTakeWithAValidHeaderAndSaysSo) {
+  TTempDir tmp;
+  plat::TManualClock clock;
+  TTalvConfig cfg = TestConfig();
+  cfg.HangTimeMs = 100;  // a short held-back tail: the audio reaches the file as it comes
+  cfg.MinRecordMs = 0;
+  auto rec = TChannelRecorder::Create(cfg, tmp.Path(), 145500000, modNFM, clock);
+  {
+    TFileSizeLimit limit(44 + 8000);  // room for 0.5 s of 8000 S/s audio
+    ASSERT_TRUE(limit.Active);
+    Feed(*rec, clock, 1500, 50);
+    EXPECT_TRUE(rec->CurrentFile().empty()) << "the take ended at the failure";
+    Feed(*rec, clock, 500, 50);  // no new file for the rest of this take
+  }
+  const std::string error = rec->TakeError();
+  EXPECT_EQ(error.rfind("cannot write ", 0), 0u) << error;
+  const auto files = WavFiles(Sep(tmp.Path(), "145.500000 MHz"));
+  ASSERT_EQ(files.size(), 1u);
+  EXPECT_EQ(rec->LastKeptFile(), Sep(Sep(tmp.Path(), "145.500000 MHz"), files[0]));
+  EXPECT_EQ(WavSamples(rec->LastKeptFile()), 4000);  // the header counts exactly what is in the file
+  rec->Close();
+  rec->Trigger(15);  // the next take tries again
+  Feed(*rec, clock, 300, 50);
+  EXPECT_FALSE(rec->CurrentFile().empty());
+}
+#endif
 
 TEST(Recorder, CloseWithoutTakeIsIdempotent) {
   TTempDir tmp;

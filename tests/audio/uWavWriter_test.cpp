@@ -237,6 +237,54 @@ TEST(WavLifecycle, AnExistingFileIsReplaced) {
   EXPECT_EQ(ReadWholeFile(f).size(), 44u);
 }
 
+TEST(WavLifecycle, NewOnlyNeverOpensAnExistingFile) {
+  TTempDir dir;
+  const std::string f = dir.File("taken.wav");
+  ASSERT_TRUE(testsupport::WriteWholeFile(f, "an earlier take"));
+  std::vector<float> s(100, 0.5f);
+  {
+    TWavWriter w(f, wkAudio, 48000, 0, wcNewOnly);
+    EXPECT_FALSE(w.IsOpen());
+    w.WriteMono(s.data(), 100);
+  }
+  EXPECT_EQ(ReadWholeFile(f), "an earlier take");
+  const std::string g = dir.File("free.wav");
+  {
+    TWavWriter w(g, wkAudio, 48000, 0, wcNewOnly);
+    EXPECT_TRUE(w.IsOpen());
+  }
+  EXPECT_EQ(ReadWholeFile(g).size(), 44u);
+}
+
+TEST(WavLifecycle, TheHeaderFollowsEverySecondWrittenWithoutAFinish) {
+  // What a killed engine leaves behind: the header sizes as of the last whole second written.
+  TTempDir dir;
+  const std::string mono = dir.File("mono.wav");
+  const std::string iq = dir.File("iq.wav");
+  std::vector<float> s(1000, 0.25f);
+  TComplexFArray pairs(1000, TComplexF{0.25f, -0.25f});
+  TWavWriter a(mono, wkAudio, 8000, 0);
+  TWavWriter b(iq, wkIq, 4000, 145000000);
+  for (int i = 0; i < 7; ++i) a.WriteMono(s.data(), 1000);  // 0.875 s: still the empty header
+  for (int i = 0; i < 3; ++i) b.WriteIQ(pairs.data(), 1000);
+  EXPECT_EQ(U32(ReadWholeFile(mono), 40), 0u);
+  EXPECT_EQ(U32(ReadWholeFile(iq), 108), 0u);
+  a.WriteMono(s.data(), 1000);  // 1 s
+  b.WriteIQ(pairs.data(), 1000);
+  std::string ma = ReadWholeFile(mono);
+  std::string mb = ReadWholeFile(iq);
+  EXPECT_EQ(U32(ma, 40), 16000u);
+  EXPECT_EQ(U32(ma, 4), 16036u);
+  EXPECT_EQ(U32(mb, 108), 16000u);
+  EXPECT_EQ(U32(mb, 4), 16104u);
+  for (int i = 0; i < 9; ++i) a.WriteMono(s.data(), 1000);  // 2.125 s: patched again at 2 s
+  ma = ReadWholeFile(mono);
+  EXPECT_EQ(U32(ma, 40), 32000u);
+  EXPECT_EQ(ma.size(), 44u + 34000u);  // the samples after the patch landed after the data, not on it
+  a.Close();
+  EXPECT_EQ(U32(ReadWholeFile(mono), 40), 34000u);
+}
+
 TEST(WavLifecycle, UnicodeFileNames) {
   TTempDir dir;
   const std::string f = dir.File("Kan\xC3\xA4l \xE2\x82\xAC 145.500000 MHz.wav");

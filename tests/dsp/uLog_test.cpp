@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <regex>
 #include <set>
 #include <string>
@@ -11,6 +12,10 @@
 #include "pFile.h"
 #include "pSystem.h"
 #include "pThread.h"
+
+#if !defined(_WIN32)
+#include <unistd.h>
+#endif
 
 using namespace testsupport;
 
@@ -74,6 +79,73 @@ TEST(FormatText, PrintfRulesAndNoLengthLimit) {
   EXPECT_EQ(FormatText("[%s] %d", longName.c_str(), 42), "[" + longName + "] 42");
   EXPECT_EQ(FormatText("%d%%", 5), "5%");
 }
+
+// Sets the separator FormatLocal uses for one test and reads it from the system again afterwards.
+class TSeparator {
+ public:
+  explicit TSeparator(const std::string& s) { SetLocalDecimalSeparatorForTest(s); }
+  ~TSeparator() { SetLocalDecimalSeparatorForTest(""); }
+};
+
+TEST(FormatLocal, FloatsTakeTheUsersSeparatorAndNothingElseChanges) {
+  TSeparator comma(",");
+  EXPECT_EQ(FormatLocal("# hop %d/%d  %s  noise %.1f dBFS", 3, 12, "145.500000 MHz", -97.25),
+            "# hop 3/12  145.500000 MHz  noise -97,2 dBFS");
+  EXPECT_EQ(FormatLocal("HIT\t%lld\t%lld\t%.1f\t%.1f\t%.1f", 145187500LL, 145187620LL, 24.56, -35.0, -60.04),
+            "HIT\t145187500\t145187620\t24,6\t-35,0\t-60,0");
+  EXPECT_EQ(FormatLocal("%.0f S/s, %5.2f|%-8.3e|%g|%G", 2048000.0, 3.14159, 1234.5, 0.5, 1e-10),
+            "2048000 S/s,  3,14|1,234e+03|0,5|1E-10");
+  EXPECT_EQ(FormatLocal("%*.*f|%.*f|%*d", 8, 2, 1.5, 3, 2.0, 4, 7), "    1,50|2,000|   7");
+  EXPECT_EQ(FormatLocal("%zu %u %x %c %% %s %.2f", size_t{42}, 7u, 255u, 'A', "1.5", 1.0),
+            "42 7 ff A % 1.5 1,00");
+  const std::string longName(700, 'x');
+  EXPECT_EQ(FormatLocal("[%s] %.1f", longName.c_str(), 0.25), "[" + longName + "] 0,2");
+  TSeparator arabic("\xD9\xAB");  // a separator of two bytes
+  EXPECT_EQ(FormatLocal("%.2f", -0.5),
+            "-0\xD9\xAB"
+            "50");
+}
+
+TEST(FormatLocal, APointSeparatorIsPrintfAndTheLogFollowsTheUsersSeparator) {
+  {
+    TSeparator point(".");
+    EXPECT_EQ(FormatLocal("%.3f %s %d", 1.5, "a.b", 3), FormatText("%.3f %s %d", 1.5, "a.b", 3));
+  }
+  testsupport::TTempDir dir;
+  SetLogPathForTest(dir.File("talvoran_engine.log"));
+  SetLogEnabled(true);
+  {
+    TSeparator comma(",");
+    LogFmt("agc: gain %.1f dB on %s", 33.8, "145.500000 MHz");
+  }
+  SetLogEnabled(false);
+  CloseLog();
+  SetLogPathForTest("");
+  const std::string text = ReadWholeFile(dir.File("talvoran_engine.log"));
+  EXPECT_NE(text.find("] agc: gain 33,8 dB on 145.500000 MHz\r\n"), std::string::npos) << text;
+}
+
+#if !defined(_WIN32)
+TEST(FormatLocal, TheSeparatorIsTheOneTheEnvironmentsLocaleNames) {
+  // The program's own C locale stays untouched; the user's locale comes from the environment.
+  const std::string saved = plat::GetEnv("LC_ALL");
+  plat::SetEnv("LC_ALL", "de_DE.UTF-8");
+  const std::string german = plat::UserDecimalSeparator();
+  plat::SetEnv("LC_ALL", "C");
+  const std::string c = plat::UserDecimalSeparator();
+  if (saved.empty())
+    plat::UnsetEnv("LC_ALL");
+  else
+    plat::SetEnv("LC_ALL", saved);
+  EXPECT_EQ(c, ".");
+  if (german == ".") {
+    if (testsupport::InCI()) FAIL() << "no German locale: the separator test cannot run";
+    GTEST_SKIP() << "no German locale installed (scripts/setup.sh adds de_DE.UTF-8)";
+  }
+  EXPECT_EQ(german, ",");
+  EXPECT_EQ(FormatText("%.1f", 1.5), "1.5");  // printf itself never changed
+}
+#endif
 
 TEST(LogFilePath, BesideTheProgram) {
   EXPECT_EQ(LogFilePath(), plat::ModuleDir() + "talvoran_engine.log");
@@ -167,6 +239,57 @@ TEST_F(LogTest, FallsBackToTempWhenTheFolderCannotBeWritten) {
   EXPECT_TRUE(lines[0].ends_with("] service: into temp"));
   EXPECT_TRUE(lines[1].ends_with("] service: still there"));
 }
+
+#if !defined(_WIN32)
+// Saves an environment variable and puts it back (unset when it was unset).
+class TEnvRestore {
+ public:
+  explicit TEnvRestore(std::string name)
+      : FName(std::move(name)), FHad(plat::HasEnv(FName)), FValue(plat::GetEnv(FName)) {}
+  ~TEnvRestore() {
+    if (FHad)
+      plat::SetEnv(FName, FValue);
+    else
+      plat::UnsetEnv(FName);
+  }
+
+ private:
+  std::string FName;
+  bool FHad;
+  std::string FValue;
+};
+
+TEST_F(LogTest, WithoutATempFolderTheLogGoesToThePrivateFolderNeverThroughALink) {
+  TEnvRestore temp("TEMP"), tmpdir("TMPDIR"), runtime("XDG_RUNTIME_DIR");
+  TTempDir shared, own;
+  std::filesystem::permissions(std::filesystem::u8path(own.Path()), std::filesystem::perms::owner_all,
+                               std::filesystem::perm_options::replace);
+  plat::SetEnv("XDG_RUNTIME_DIR", own.Path());
+  // Another user's trap in a shared temporary folder: the log's name is a link to a file of ours.
+  const std::string victim = shared.File("victim");
+  ASSERT_TRUE(WriteWholeFile(victim, "keep me"));
+  ASSERT_EQ(::symlink(victim.c_str(), shared.File("talvoran_engine.log").c_str()), 0);
+  plat::SetEnv("TEMP", shared.Path());
+  plat::UnsetEnv("TMPDIR");
+  SetLogPathForTest(FDir.File("missing") + "/talvoran_engine.log");  // the program folder refuses
+  SetLogEnabled(true);
+  WriteLogLine("service: not through the link");
+  CloseLog();
+  EXPECT_EQ(ReadWholeFile(victim), "keep me");
+  std::vector<std::string> lines = LogLines(ReadWholeFile(own.File("talvoran_engine.log")));
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_TRUE(lines[0].ends_with("] service: not through the link"));
+
+  // Neither TEMP nor TMPDIR: the private folder at once, never a fixed name in /tmp.
+  plat::UnsetEnv("TEMP");
+  SetLogPathForTest(FDir.File("missing") + "/talvoran_engine.log");
+  WriteLogLine("service: no temp at all");
+  CloseLog();
+  lines = LogLines(ReadWholeFile(own.File("talvoran_engine.log")));
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_TRUE(lines[1].ends_with("] service: no temp at all"));
+}
+#endif
 
 TEST_F(LogTest, LinesOfManyThreadsNeverInterleave) {
   SetLogEnabled(true);

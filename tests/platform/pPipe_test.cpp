@@ -8,6 +8,15 @@
 #include <string>
 #include <vector>
 
+#if !defined(_WIN32)
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <mutex>
+#endif
+
 #include "pClock.h"
 #include "pProcess.h"
 #include "pSystem.h"
@@ -156,6 +165,25 @@ TEST(PipeExchange, TwentyClientsAtOnceAllAnswered) {
   EXPECT_EQ(s.Server.ActiveConnections(), 0);
 }
 
+TEST(PipeExchange, AClientThatReadsLateStillGetsTheWholeReply) {
+  // The server has written its reply and closed its end before the client reads a byte: what was
+  // written must still arrive whole (an instance disconnected meanwhile would lose it).
+  std::atomic<int> served{0};
+  TRunningServer s([&served](plat::TPipeConn& conn) {
+    EchoLine(conn);
+    ++served;
+  });
+  ASSERT_TRUE(s.Opened);
+  for (int round = 0; round < 3; ++round) {
+    auto conn = plat::PipeConnect(s.Server.Name(), 5000);
+    ASSERT_NE(conn, nullptr);
+    ASSERT_TRUE(conn->Write("late\n", 5));
+    for (int i = 0; i < 500 && served.load() <= round; ++i) plat::SleepMs(5);
+    plat::SleepMs(100);  // the server thread has closed the instance by now
+    EXPECT_EQ(ReadAll(*conn), "echo:late\n") << "round " << round;
+  }
+}
+
 TEST(PipeExchange, ConnectionDroppedWithoutReplyEndsTheClientsRead) {
   // The server gives up on an oversized request: the client's write fails or is ignored, and its read
   // ends with nothing instead of hanging.
@@ -268,6 +296,129 @@ TEST(PipeServer, ShutdownAbortsAConnectionThatNeverSends) {
   s.reset();  // stops, aborts the blocked read and waits for the thread
   EXPECT_TRUE(handlerDone.load());
 }
+
+TEST(PipeServer, AReadTimeOutEndsTheWaitForASilentOrStalledClient) {
+  // The handler gives each connection 300 ms for its line: a silent client and one that stops in the
+  // middle both lose their connection, and a prompt one is still answered.
+  std::atomic<int> timedOut{0};
+  TRunningServer s([&timedOut](plat::TPipeConn& conn) {
+    conn.SetReadTimeout(300);
+    const std::string line = ReadLine(conn);
+    if (conn.TimedOut()) {
+      ++timedOut;
+      return;
+    }
+    const std::string reply = "echo:" + line;
+    conn.Write(reply.data(), reply.size());
+  });
+  ASSERT_TRUE(s.Opened);
+  auto silent = plat::PipeConnect(s.Server.Name(), 5000);
+  auto stalled = plat::PipeConnect(s.Server.Name(), 5000);
+  ASSERT_NE(silent, nullptr);
+  ASSERT_NE(stalled, nullptr);
+  stalled->Write("half a li", 9);
+  EXPECT_EQ(ReadAll(*silent), "");  // ends once the server gave up, without the client closing
+  EXPECT_EQ(ReadAll(*stalled), "");
+  EXPECT_TRUE(s.Server.WaitConnections(10000));
+  EXPECT_EQ(timedOut.load(), 2);
+  std::string reply;
+  ASSERT_TRUE(Exchange(s.Server.Name(), "prompt\n", reply));
+  EXPECT_EQ(reply, "echo:prompt\n");
+}
+
+TEST(PipeServer, AcceptFailuresInARowWaitLongerAndAreReportedLessOften) {
+  EXPECT_EQ(plat::TPipeServer::AcceptRetryDelayMs(1), 50u);
+  EXPECT_EQ(plat::TPipeServer::AcceptRetryDelayMs(2), 100u);
+  EXPECT_EQ(plat::TPipeServer::AcceptRetryDelayMs(5), 800u);
+  EXPECT_EQ(plat::TPipeServer::AcceptRetryDelayMs(6), 1600u);
+  EXPECT_EQ(plat::TPipeServer::AcceptRetryDelayMs(100000), 1600u);
+  std::vector<uint32_t> reported;
+  for (uint32_t n = 1; n <= 40; ++n)
+    if (plat::TPipeServer::ReportAcceptFailure(n)) reported.push_back(n);
+  EXPECT_EQ(reported, (std::vector<uint32_t>{1, 2, 4, 8, 16, 32}));
+}
+
+// Not in the sanitizer builds: their run-time needs descriptors of its own while the limit is tight.
+#if !defined(_WIN32) && !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
+// A clock that records every pause asked of it and returns at once.
+class TPauseLog : public plat::IClock {
+ public:
+  uint64_t NowMs() override { return 0; }
+  void SleepMs(uint32_t ms) override {
+    std::lock_guard<std::mutex> g(FLock);
+    FPauses.push_back(ms);
+  }
+  std::vector<uint32_t> Pauses() {
+    std::lock_guard<std::mutex> g(FLock);
+    return FPauses;
+  }
+
+ private:
+  std::mutex FLock;
+  std::vector<uint32_t> FPauses;
+};
+
+TEST(PipeServer, OutOfHandlesTheAcceptLoopBacksOffAndRecovers) {
+  TPauseLog clock;
+  plat::TPipeServer server(FreshName(), clock);
+  ASSERT_TRUE(server.Open()) << server.LastError();
+  std::atomic<int> reported{0};
+  std::atomic<int> served{0};
+  rlimit old{};
+  ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &old), 0);
+  // The lowest free descriptor number is how many are open below it; the client takes it, and the
+  // limit leaves the server none for accepting.
+  const int probe = ::open("/dev/null", O_RDONLY);
+  ASSERT_GE(probe, 0);
+  ::close(probe);
+  auto client = plat::PipeConnect(server.Name(), 5000);
+  ASSERT_NE(client, nullptr);
+  rlimit tight = old;
+  tight.rlim_cur = static_cast<rlim_t>(probe) + 1;
+  ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &tight), 0);
+  plat::TThread loop;
+  ASSERT_TRUE(loop.Start([&] {
+    server.Serve([&](plat::TPipeConn& conn) { ++served; }, nullptr,
+                 [&](const std::string&, int code) {
+                   if (code == EMFILE) ++reported;
+                 });
+  }));
+  for (int i = 0; i < 1000 && clock.Pauses().size() < 40; ++i) plat::SleepMs(2);
+  setrlimit(RLIMIT_NOFILE, &old);
+  for (int i = 0; i < 1000 && served.load() == 0; ++i) plat::SleepMs(2);
+  server.Stop();
+  loop.Join();
+  const std::vector<uint32_t> pauses = clock.Pauses();
+  ASSERT_GE(pauses.size(), 40u);
+  EXPECT_EQ(std::vector<uint32_t>(pauses.begin(), pauses.begin() + 7),
+            (std::vector<uint32_t>{50, 100, 200, 400, 800, 1600, 1600}));
+  // Failures 1, 2, 4, 8 ... of the run are told, the others only counted.
+  int told = 0;
+  for (size_t n = 1; n <= pauses.size(); n *= 2) ++told;
+  EXPECT_EQ(reported.load(), told) << pauses.size() << " failures in a row";
+  EXPECT_EQ(served.load(), 1) << "once handles are free again the waiting client is taken";
+}
+#endif
+
+#if !defined(_WIN32)
+TEST(PipeServer, ASocketFolderOfSomeoneElseIsRefusedWithItsCause) {
+  // The folder the socket would go in is open to others: refused, and not taken for a running server.
+  const std::string saved = plat::GetEnv("XDG_RUNTIME_DIR");
+  const std::string dir = "/tmp/talv_pipe_test_open_" + std::to_string(plat::CurrentProcessId());
+  ASSERT_EQ(std::system(("mkdir -p " + dir + " && chmod 0777 " + dir).c_str()), 0);
+  plat::SetEnv("XDG_RUNTIME_DIR", dir);
+  plat::TPipeServer server(FreshName());
+  EXPECT_FALSE(server.Open());
+  EXPECT_FALSE(server.AlreadyRunning());
+  EXPECT_NE(server.LastError().find("is not ours"), std::string::npos) << server.LastError();
+  EXPECT_EQ(server.LastError().find("already running"), std::string::npos) << server.LastError();
+  if (saved.empty())
+    plat::UnsetEnv("XDG_RUNTIME_DIR");
+  else
+    plat::SetEnv("XDG_RUNTIME_DIR", saved);
+  std::system(("rm -rf " + dir).c_str());
+}
+#endif
 
 // Run by the next test in a child process: opens a server on the given name and ends the process at
 // once, without closing anything, as a crashed engine would.

@@ -4,6 +4,10 @@
 #include <cerrno>
 #include <csignal>
 
+#if !defined(_WIN32)
+#include <unistd.h>
+#endif
+
 #include "TestSupport.h"
 #include "pClock.h"
 #include "pConsole.h"
@@ -58,6 +62,18 @@ TEST(Clock, ManualClockAdvancesOnlyWhenTold) {
   EXPECT_EQ(clock.NowMs(), 805u);
 }
 
+TEST(Clock, SleepUnlessStoppedSleepsInStepsAndEndsOnTheFlag) {
+  plat::TManualClock clock(0);
+  EXPECT_TRUE(plat::SleepUnlessStopped(clock, 1234, nullptr));
+  EXPECT_EQ(clock.NowMs(), 1234u);
+  std::atomic<bool> stop{false};
+  EXPECT_TRUE(plat::SleepUnlessStopped(clock, 45, &stop));
+  EXPECT_EQ(clock.NowMs(), 1279u);
+  stop = true;
+  EXPECT_FALSE(plat::SleepUnlessStopped(clock, 100000, &stop));
+  EXPECT_EQ(clock.NowMs(), 1279u);
+}
+
 TEST(Clock, TicksNeverGoBackAndFollowASleep) {
   uint64_t last = plat::TickMs();
   for (int i = 0; i < 1000; ++i) {
@@ -71,6 +87,18 @@ TEST(Clock, TicksNeverGoBackAndFollowASleep) {
   plat::SleepMs(50);
   EXPECT_GE(plat::TickMs(), a + 30);
 }
+
+#if !defined(_WIN32)
+TEST(AppendFile, ALinkInTheFilesPlaceIsRefusedNotFollowed) {
+  testsupport::TTempDir dir;
+  const std::string target = dir.File("target");
+  ASSERT_TRUE(testsupport::WriteWholeFile(target, "untouched"));
+  ASSERT_EQ(::symlink(target.c_str(), dir.File("link.log").c_str()), 0);
+  plat::TAppendFile f;
+  EXPECT_FALSE(f.Open(dir.File("link.log")));
+  EXPECT_EQ(testsupport::ReadWholeFile(target), "untouched");
+}
+#endif
 
 TEST(AppendFile, CreatesKeepsAndAppends) {
   TTempDir dir;

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cmath>
 #include <memory>
 #include <vector>
@@ -207,6 +208,46 @@ TEST_F(ReceiverFixture, RetuneTunesResetsSettlesAndDiscards) {
   EXPECT_EQ(Dev->ResetCalls, resets + 1);
   EXPECT_FALSE(rx.DcBlock()->Primed);
   EXPECT_EQ(Clock.NowMs(), before + 30);
+}
+
+// A clock whose sleeps raise a stop flag once stopAfterMs have been slept in all.
+class TStoppingClock : public plat::IClock {
+ public:
+  explicit TStoppingClock(uint64_t stopAfterMs) : FStopAfter(stopAfterMs) {}
+  uint64_t NowMs() override { return FNow; }
+  void SleepMs(uint32_t ms) override {
+    FNow += ms;
+    if (FNow >= FStopAfter) Stop = true;
+  }
+  std::atomic<bool> Stop{false};
+
+ private:
+  uint64_t FNow = 0;
+  uint64_t FStopAfter;
+};
+
+TEST_F(ReceiverFixture, ASettlePauseIsBoundedAndEndsOnTheStopFlag) {
+  TReceiver rx(Dev, Clock);
+  ASSERT_TRUE(rx.Configure(2048000, 10, 0, 1024));
+  const uint64_t before = Clock.NowMs();
+  ASSERT_TRUE(rx.Retune(145000000, 2147483647));
+  EXPECT_EQ(Clock.NowMs(), before + static_cast<uint64_t>(kMaxSettleMs));
+
+  // Stopped 100 ms into a long pause: the pause ends within one check step, and the retune itself
+  // still holds (tuned, buffer dropped), so the caller decides what the stop means.
+  TStoppingClock stopping(100);
+  TReceiver rx2(Dev, stopping);
+  rx2.SetStopFlag(&stopping.Stop);
+  ASSERT_TRUE(rx2.Configure(2048000, 10, 0, 1024));
+  EXPECT_TRUE(rx2.Retune(145012500, kMaxSettleMs));
+  EXPECT_EQ(Dev->TuneCalls.back(), 145012500);
+  EXPECT_GE(stopping.NowMs(), 100u);
+  EXPECT_LT(stopping.NowMs(), 100u + plat::kStopCheckMs);
+
+  // Already stopped: no pause at all.
+  const uint64_t at = stopping.NowMs();
+  EXPECT_TRUE(rx2.Retune(145025000, 500));
+  EXPECT_EQ(stopping.NowMs(), at);
 }
 
 TEST_F(ReceiverFixture, FailedRetuneKeepsTheConfiguration) {

@@ -202,3 +202,32 @@ TEST(ChannelStoreThreads, MergesAndReadersAtOnceLoseNothing) {
     EXPECT_EQ(items[w].PeakSnrDb, 16);
   }
 }
+
+TEST(ChannelStoreLimit, AFullListDropsTheOldestInactiveChannelsAndKeepsTheActiveOnes) {
+  TFakeTime t;
+  TChannelStore store(t.Source(), 32);  // drops two (32 / 16) at a time
+  TChannelHitArray first;
+  for (int i = 0; i < 32; ++i) first.push_back(Hit(140000000 + 12500 * i, 10));
+  store.Merge(first);
+  // Seen again later: the channels at index 0 and 1 are now the newest; 2 and 3 the oldest.
+  t.Now = 45001.0;
+  store.Merge({Hit(140000000, 11), Hit(140012500, 11)});
+  t.Now = 45002.0;
+  store.Merge({Hit(150000000, 20), Hit(140012500, 12)});
+  EXPECT_EQ(store.Count(), 31);
+  EXPECT_EQ(store.IndexOf(140025000), -1);
+  EXPECT_EQ(store.IndexOf(140037500), -1);
+  EXPECT_EQ(store.IndexOf(140000000), 0);  // the survivors keep their order
+  EXPECT_EQ(store.IndexOf(140050000), 2);
+  EXPECT_EQ(store.IndexOf(150000000), 30);
+  EXPECT_EQ(store.Snapshot()[30].FirstSeen, 45002.0);
+
+  // One merge with more new channels than the list holds: the ones seen in this very merge stay
+  // (they are active), and what does not fit is left out instead of growing the list.
+  TChannelHitArray flood;
+  for (int i = 0; i < 100; ++i) flood.push_back(Hit(160000000 + 12500 * i, 10));
+  store.Merge(flood);
+  EXPECT_EQ(store.Count(), 32);
+  EXPECT_GE(store.IndexOf(160000000), 0);
+  EXPECT_EQ(store.IndexOf(160000000 + 12500 * 99), -1);
+}

@@ -146,6 +146,27 @@ TEST_F(Commands, ANewStartEmptiesTheStoreAndStopsALiveSession) {
   EXPECT_TRUE(Svc.Store().Scanning());
 }
 
+TEST_F(Commands, AHugeStartBodyAddsItsSizeAndAFewCutLinesToTheLogNotItsWholeText) {
+  TTextLines body = Body();
+  const size_t settings = body.size();
+  for (int i = 0; i < 5000; ++i) body.push_back("Junk" + std::to_string(i) + "=" + std::string(200, 'x'));
+  size_t bytes = 0;
+  for (const std::string& line : body) bytes += line.size() + 2;
+  TLogCapture log;
+  ASSERT_EQ(Ask(Svc, "START", body), TTextLines{"OK"});
+  const std::vector<std::string> lines = log.MessagesStarting("start:");
+  ASSERT_EQ(lines.size(), 42u);  // the summary, 40 lines, the note of the rest
+  EXPECT_EQ(lines[0],
+            "start: " + std::to_string(body.size()) + " body line(s), " + std::to_string(bytes) + " bytes");
+  EXPECT_EQ(lines[1], "start:   " + body[0]);  // short settings lines are logged whole
+  EXPECT_EQ(lines[settings + 1].size(),
+            std::string("start:   ").size() + 200 + std::string("... (206 characters)").size());
+  EXPECT_EQ(lines[41], "start:   ... " + std::to_string(body.size() - 40) + " more line(s) not logged");
+  size_t logged = 0;
+  for (const std::string& m : log.Messages()) logged += m.size();
+  EXPECT_LT(logged, 20000u);
+}
+
 // ---------------------------------------------------------------------------------------------
 // SPECTRUM
 

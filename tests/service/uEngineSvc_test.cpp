@@ -7,6 +7,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -115,6 +117,27 @@ TEST_F(ServicePipe, MalformedRequestsGetNoReplyAndTheServiceGoesOn) {
   EXPECT_EQ(PipeAsk(Run.Name, "PING"), TTextLines{"OK"});
 }
 
+TEST(ServicePipeRun, SilentAndStalledClientsLoseTheirConnectionAfterTheRequestTimeOut) {
+  TServiceRun run;
+  run.Options.RequestTimeoutMs = 300;
+  ASSERT_TRUE(run.Start());
+  TLogCapture log;
+  std::vector<std::unique_ptr<plat::TPipeConn>> held;
+  for (int i = 0; i < 8; ++i) {
+    held.push_back(plat::PipeConnect(run.Name, 5000));
+    ASSERT_TRUE(held.back());
+    if (i % 2 == 1) held.back()->Write("STATUS\r\nKey=", 12);  // stops in the middle
+  }
+  // Every held connection is closed by the engine (the read ends) without a reply.
+  for (auto& conn : held) {
+    char buf[64];
+    EXPECT_EQ(conn->Read(buf, sizeof(buf)), 0u);
+  }
+  EXPECT_TRUE(WaitUntil(
+      [&] { return log.MessagesStarting("service: no complete request within 300 ms").size() == 8u; }));
+  EXPECT_EQ(PipeAsk(run.Name, "PING"), TTextLines{"OK"});
+}
+
 TEST_F(ServicePipe, ARequestOverOneMebibyteIsDroppedWithoutAReply) {
   TLogCapture log;
   std::unique_ptr<plat::TPipeConn> conn = plat::PipeConnect(Run.Name, 5000);
@@ -170,6 +193,22 @@ TEST_F(ServicePipe, QuitIsAnsweredAndTheServiceEnds) {
   }
 }
 
+TEST(ServicePipeRun, EveryStatusRightAfterALiveGetsItsWholeReply) {
+  TSimScene scene;
+  testsupport::TTempDir dir;
+  TServiceRun run;
+  ASSERT_TRUE(run.Start());
+  const TTextLines live = With(ThreeToneBody(dir.Path()), {"LiveHz=145187500"});
+  int incomplete = 0;
+  for (int i = 0; i < 30; ++i) {
+    if (PipeAsk(run.Name, "LIVE", live) != TTextLines{"OK"}) ++incomplete;
+    const TTextLines status = PipeAsk(run.Name, "STATUS");  // "<no reply>" when it ended before "."
+    if (status.empty() || status[0] != "OK" || Value(status, "Live") != "1") ++incomplete;
+  }
+  EXPECT_EQ(incomplete, 0);
+  EXPECT_EQ(PipeAsk(run.Name, "LIVESTOP"), TTextLines{"OK"});
+}
+
 TEST(ServicePipeRun, ASecondServiceOnTheSameNameSaysAlreadyRunningAndReturns) {
   TServiceRun first;
   ASSERT_TRUE(first.Start());
@@ -181,6 +220,32 @@ TEST(ServicePipeRun, ASecondServiceOnTheSameNameSaysAlreadyRunningAndReturns) {
   EXPECT_EQ(failed.size(), 1u);
   EXPECT_EQ(PipeAsk(first.Name, "PING"), TTextLines{"OK"});  // the first one still serves
 }
+
+#if !defined(_WIN32)
+TEST(ServicePipeRun, ASocketFolderThatIsNotOursIsNamedNotTakenForARunningEngine) {
+  // Someone made the folder first and left it open to others: the engine refuses it (safe) and says
+  // why, instead of "already running?".
+  const std::string saved = plat::GetEnv("XDG_RUNTIME_DIR");
+  testsupport::TTempDir open;
+  std::filesystem::permissions(std::filesystem::u8path(open.Path()), std::filesystem::perms::all,
+                               std::filesystem::perm_options::replace);
+  plat::SetEnv("XDG_RUNTIME_DIR", open.Path());
+  TServiceOptions options;
+  options.PipeName = UniquePipeName();
+  options.IdleSec = 0;
+  options.EndProcess = [](int) {};
+  ::testing::internal::CaptureStdout();
+  const int code = RunServiceWith(options);
+  const std::string out = ::testing::internal::GetCapturedStdout();
+  plat::SetEnv("XDG_RUNTIME_DIR", saved);
+  EXPECT_EQ(code, 0);
+  EXPECT_EQ(out.find("already running"), std::string::npos) << out;
+  EXPECT_NE(out.find("# error: cannot create pipe: no private folder for the socket: the folder " +
+                     open.Path() + " is not ours alone"),
+            std::string::npos)
+      << out;
+}
+#endif
 
 TEST(ServicePipeRun, AnIdleLimitEndsAnIdleService) {
   TServiceRun run(1, 50);
@@ -230,6 +295,68 @@ TEST(ServiceRegistry, ALiveSessionThatFailsOnItsOwnIsReapedWithItsErrorAndClears
   EXPECT_EQ(Value(status, "Live"), "0");
   EXPECT_NE(Value(status, "LastError").find("simulated read failure"), std::string::npos)
       << Value(status, "LastError");
+}
+
+// Asks on a thread of its own and waits a bounded time: a wedged request fails the test instead of
+// hanging it at this point.
+TTextLines AskWithin(TEngineService& svc, const std::string& command, const TTextLines& body = {},
+                     uint32_t boundMs = 15000) {
+  auto reply = std::make_shared<TTextLines>();
+  auto done = std::make_shared<std::atomic<bool>>(false);
+  plat::TThread t;
+  t.Start([&svc, command, body, reply, done] {
+    *reply = Ask(svc, command, body);
+    *done = true;
+  });
+  if (!WaitUntil([&] { return done->load(); }, boundMs)) {
+    ADD_FAILURE() << command << " got no reply";
+    std::abort();  // the thread cannot be joined: end here rather than hang the whole run
+  }
+  t.Join();
+  return *reply;
+}
+
+TEST(ServiceRegistry, AbsurdDurationsInTheSettingsNeverWedgeStopOrLaterRequests) {
+  TSimScene scene;
+  testsupport::TTempDir dir;
+  TEngineService svc;
+  const TTextLines wild = With(ThreeToneBody(dir.Path()), {"SettleMs=2147483647", "HangTimeMs=2147483647",
+                                                           "MaxDwellMs=2147483647", "RecordAudio=1"});
+  ASSERT_EQ(AskWithin(svc, "START", wild), TTextLines{"OK"});
+  ASSERT_TRUE(WaitUntil([&] { return svc.ScanSession() && svc.ScanSession()->HopIndex() >= 0; }));
+  EXPECT_EQ(AskWithin(svc, "STATUS")[0], "OK");
+  EXPECT_EQ(AskWithin(svc, "STOP"), TTextLines{"OK"});
+  EXPECT_FALSE(svc.IsScanning());
+
+  ASSERT_EQ(AskWithin(svc, "LIVE", With(wild, {"LiveHz=145187500"})), TTextLines{"OK"});
+  EXPECT_EQ(AskWithin(svc, "LIVESTOP"), TTextLines{"OK"});
+  EXPECT_FALSE(svc.IsLive());
+
+  // The monitor's retune to a new centre settles as the settings say: stopping it must not wait.
+  AskWithin(svc, "SPECTRUM", With(wild, {"SpecCenter=145000000"}));
+  ASSERT_TRUE(svc.IsMonitoring());
+  AskWithin(svc, "SPECTRUM", With(wild, {"SpecCenter=144500000"}));
+  ASSERT_EQ(AskWithin(svc, "START", wild), TTextLines{"OK"});
+  EXPECT_FALSE(svc.IsMonitoring());
+  EXPECT_EQ(AskWithin(svc, "QUIT"), TTextLines{"OK"});
+}
+
+TEST(ServiceRegistry, ARecordingFailureShowsInStatusWhileTheScanGoesOn) {
+  TSimScene scene;
+  testsupport::TTempDir dir;
+  const std::string blocked = dir.File("not a folder");
+  ASSERT_TRUE(testsupport::WriteWholeFile(blocked, "a file where the recordings folder should be"));
+  TEngineService svc;
+  ASSERT_EQ(Ask(svc, "START", With(ThreeToneBody(blocked), {"RecordAudio=1"})), TTextLines{"OK"});
+  ASSERT_TRUE(WaitUntil([&] { return !svc.ScanSession()->LastError().empty(); }));
+  const int32_t sweeps = svc.ScanSession()->Sweeps();
+  const TTextLines status = Ask(svc, "STATUS");
+  EXPECT_EQ(Value(status, "Running"), "1");
+  EXPECT_EQ(Value(status, "LastError").rfind("recording: cannot create ", 0), 0u)
+      << Value(status, "LastError");
+  EXPECT_NE(Value(status, "LastError").find("not a folder"), std::string::npos);
+  EXPECT_TRUE(WaitUntil([&] { return svc.ScanSession()->Sweeps() > sweeps; })) << "the scan goes on";
+  EXPECT_EQ(Ask(svc, "STOP"), TTextLines{"OK"});
 }
 
 TEST(ServiceRegistry, StopRoutinesFreeEachSessionOnceWhateverThreadCallsThem) {

@@ -190,6 +190,40 @@ TEST(ConfigSetKey, TheTwoBooleanFamiliesDifferOnlyOnYes) {
 // ---------------------------------------------------------------------------------------------
 // Number texts
 
+TEST(BoundRunSettings, DurationsAndTheAudioRateAreHeldToTheEnginesBounds) {
+  TTalvConfig c;
+  ConfigDefaults(c);
+  const TTalvConfig defaults = c;
+  BoundRunSettings(c);
+  EXPECT_EQ(c.SettleMs, defaults.SettleMs);  // the defaults lie inside every bound
+  EXPECT_EQ(c.HangTimeMs, defaults.HangTimeMs);
+  EXPECT_EQ(c.MaxDwellMs, defaults.MaxDwellMs);
+  EXPECT_EQ(c.AudioRate, defaults.AudioRate);
+
+  c.SettleMs = 2147483647;
+  c.HangTimeMs = 2147483647;
+  c.MaxDwellMs = 2147483647;
+  c.AudioRate = 2147483647;
+  BoundRunSettings(c);
+  EXPECT_EQ(c.SettleMs, kMaxSettleMs);
+  EXPECT_EQ(c.HangTimeMs, kMaxHangTimeMs);
+  EXPECT_EQ(c.MaxDwellMs, kMaxDwellLimitMs);
+  EXPECT_EQ(c.AudioRate, kMaxAudioRate);
+
+  c.SettleMs = -5;
+  c.HangTimeMs = -2147483647 - 1;
+  c.MaxDwellMs = -1;  // "no maximum" stays no maximum
+  c.AudioRate = 0;
+  BoundRunSettings(c);
+  EXPECT_EQ(c.SettleMs, 0);
+  EXPECT_EQ(c.HangTimeMs, 0);
+  EXPECT_EQ(c.MaxDwellMs, 0);
+  EXPECT_EQ(c.AudioRate, 48000);
+  c.AudioRate = 100;
+  BoundRunSettings(c);
+  EXPECT_EQ(c.AudioRate, kMinAudioRate);
+}
+
 TEST(ParseHz, SuffixesCommasAndBlanks) {
   for (const char* t : {"2.048M", "2,048 MHz", "2048k", " 2048000 Hz ", "2048000", "2.048m", "2048 khz",
                         "0.002048G", "2048000hz", "\t2,048MHZ\r"})

@@ -255,6 +255,10 @@ TEST(Bodies, ApplyBodyTrimsKeysIgnoresUnknownAndStartsFromDefaults) {
   TTalvConfig fresh = ConfigFromBody({});
   EXPECT_EQ(fresh.StartHz, 144000000);
   EXPECT_EQ(fresh.Modulation, modNFM);
+  // A request's durations are held to the engine's bounds before anything runs with them.
+  const TTalvConfig wild = ConfigFromBody({"SettleMs=2147483647", "HangTimeMs=99999999"});
+  EXPECT_EQ(wild.SettleMs, kMaxSettleMs);
+  EXPECT_EQ(wild.HangTimeMs, kMaxHangTimeMs);
 }
 
 TEST(Bodies, ClientPidIsTheLow32BitsOfA64BitNumber) {
