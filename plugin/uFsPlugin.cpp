@@ -1,5 +1,6 @@
 #include "uFsPlugin.h"
 
+#include "pViewWindow.h"
 #include "uEngineState.h"
 #include "uFsResults.h"
 #include "uIcons.h"
@@ -31,6 +32,9 @@ void PluginLoad() {
 void PluginUnload() {
   StopRefreshTimer();
   if (PluginState().StopOnUnload()) SendQuit();
+  // A view destroyed with its parent cannot unregister its class itself; a class left behind would
+  // point at this library's window procedure after it is gone.
+  plat::ReleaseLiveViewClass();
 }
 
 void PluginInit() {
