@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "uDspTypes.h"
+#include "uTalvProto.h"
 
 namespace talvbench {
 
@@ -61,6 +62,24 @@ inline TComplexFArray NoiseBlock(size_t count, float amplitude, uint32_t seed) {
     v.Im = amplitude * float(int32_t(s >> 8) - (1 << 23)) / float(1 << 23);
   }
   return x;
+}
+
+// A CHANNELS reply of count channels on the 12.5 kHz raster from 144 MHz: the status line and one
+// channel line each, with varied times, hits, SNRs and active flags.
+inline TTextLines ChannelsReplyLines(int count) {
+  TTextLines lines = {"OK"};
+  for (int i = 0; i < count; ++i) {
+    TChannelRec r;
+    r.Hz = 144000000 + int64_t{i} * 12500;
+    r.FirstSeen = 46000.25 + i * 1e-5;
+    r.LastSeen = r.FirstSeen + 0.01;
+    r.Hits = 1 + i % 97;
+    r.PeakSnrDb = 10 + (i % 300) * 0.1;
+    r.LastSnrDb = 8 + (i % 200) * 0.1;
+    r.Active = i % 7 == 0;
+    lines.push_back(FormatChannelRec(r));
+  }
+  return lines;
 }
 
 }  // namespace talvbench

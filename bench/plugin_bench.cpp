@@ -10,24 +10,8 @@
 
 namespace {
 
-std::string ChannelsReply(int count) {
-  TTextLines lines = {"OK"};
-  for (int i = 0; i < count; ++i) {
-    TChannelRec r;
-    r.Hz = 144000000 + int64_t{i} * 12500;
-    r.FirstSeen = 46000.25 + i * 1e-5;
-    r.LastSeen = r.FirstSeen + 0.01;
-    r.Hits = 1 + i % 97;
-    r.PeakSnrDb = 10 + (i % 300) * 0.1;
-    r.LastSnrDb = 8 + (i % 200) * 0.1;
-    r.Active = i % 7 == 0;
-    lines.push_back(FormatChannelRec(r));
-  }
-  return FrameReply(lines);
-}
-
 void ChannelsListing(benchmark::State& state) {
-  const std::string bytes = ChannelsReply(1000);
+  const std::string bytes = FrameReply(talvbench::ChannelsReplyLines(1000));
   int64_t listed = 0;
   for (auto _ : state) {
     TReplyReader reader;

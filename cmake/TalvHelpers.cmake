@@ -37,8 +37,9 @@ function(talv_test name folder lib)
   add_executable(${name} ${sources})
   target_link_libraries(${name} PRIVATE ${lib} talv_testsupport GTest::gtest_main)
   # Console and log lines write numbers with the user's decimal separator: the tests, which expect
-  # the C locale's ".", run in it whatever the developer's locale is.
-  set(props TIMEOUT 300 LABELS ${folder} ENVIRONMENT LC_ALL=C)
+  # the C locale's ".", run in it whatever the developer's locale is. Its UTF-8 form: under Wine the
+  # plain "C" locale turns file names outside ASCII into ones the system cannot create.
+  set(props TIMEOUT 300 LABELS ${folder} ENVIRONMENT LC_ALL=C.UTF-8)
   if(WIN32 AND folder STREQUAL "audio")
     # The audio tests open the real wave output under Wine's null sound device: they take turns, so
     # that one test's device cannot stand in another's way.
@@ -49,10 +50,16 @@ function(talv_test name folder lib)
     # desktop can find: they take turns, so that one test's refresh never lands in another's window.
     list(APPEND props RESOURCE_LOCK host_window)
   endif()
-  if(folder STREQUAL "service")
+  if(folder STREQUAL "service" OR folder STREQUAL "views")
     # Some service tests run the engine program itself, which serves the one shipped pipe name: the
-    # service tests take turns so that two engines never meet on it.
+    # service tests take turns so that two engines never meet on it; so does the views' test with the
+    # real engine.
     list(APPEND props RESOURCE_LOCK engine_pipe)
+  endif()
+  if(folder STREQUAL "host")
+    # The loaded plug-in talks to an engine on the shipped pipe name and posts to whichever "TTOTAL_CMD"
+    # window it finds: its tests run alone.
+    list(APPEND props RUN_SERIAL TRUE)
   endif()
   gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120 PROPERTIES ${props})
 endfunction()

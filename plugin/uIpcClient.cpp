@@ -1,6 +1,7 @@
 #include "uIpcClient.h"
 
 #include <cstdio>
+#include <cstring>
 #include <limits>
 
 #include "pFile.h"
@@ -12,7 +13,21 @@
 // Last error, one per thread
 
 namespace {
-thread_local std::string tLastError;
+// The calling thread's text in a fixed buffer: a thread-local object with a destructor would keep the
+// plug-in's shared object from ever unloading on Linux (the threads' exit handlers pin it), and with
+// it the unload step that sends QUIT.
+struct TThreadText {
+  char Text[2048];
+  size_t Len;
+  TThreadText& operator=(const std::string& s) {
+    Len = s.size() < sizeof Text ? s.size() : sizeof Text;
+    std::memcpy(Text, s.data(), Len);
+    return *this;
+  }
+  void clear() { Len = 0; }
+  operator std::string() const { return std::string(Text, Len); }
+};
+thread_local TThreadText tLastError;
 }  // namespace
 
 std::string EngineLastError() {

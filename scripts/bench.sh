@@ -7,6 +7,10 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/build.sh" bench >/dev/null
 bench="$root/build/bench/bin/talv_bench"
+# The plug-in benchmarks serve the engine's pipe name: a private runtime folder keeps it from meeting
+# any other engine on this machine.
+XDG_RUNTIME_DIR=$(mktemp -d)
+export XDG_RUNTIME_DIR
 pin=()
 if command -v taskset >/dev/null 2>&1; then
   # One core: the last one this process may run on.

@@ -3,7 +3,8 @@
 set -euo pipefail
 
 packages=(cmake g++ make googletest libgtest-dev libbenchmark-dev mingw-w64 wine wine64 wine32:i386
-          sox libfftw3-dev libliquid-dev librtlsdr0 librtlsdr-dev libhackrf0 libhackrf-dev locales)
+          sox libfftw3-dev libliquid-dev librtlsdr0 librtlsdr-dev libhackrf0 libhackrf-dev locales xvfb zip unzip
+          python3 xauth fonts-liberation)
 
 missing=()
 for p in "${packages[@]}"; do

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "PeFile.h"
 #include "TestSupport.h"
 #include "pFile.h"
 #include "pSystem.h"
@@ -191,67 +192,11 @@ TEST_F(EngineCopy, TheUsageTextWritesNoLogLine) {
 // The Windows program runs on a bare Windows: it imports system libraries only, never the
 // compiler's run-time DLLs (libstdc++, libgcc, winpthread), which no user has beside it.
 
-namespace {
-
-uint32_t Le32(const std::string& b, size_t at) {
-  if (at + 4 > b.size()) return 0;
-  return uint32_t(uint8_t(b[at])) | uint32_t(uint8_t(b[at + 1])) << 8 | uint32_t(uint8_t(b[at + 2])) << 16 |
-         uint32_t(uint8_t(b[at + 3])) << 24;
-}
-uint16_t Le16(const std::string& b, size_t at) {
-  if (at + 2 > b.size()) return 0;
-  return uint16_t(uint8_t(b[at]) | uint8_t(b[at + 1]) << 8);
-}
-
-// The DLL names of a PE file's import directory; empty (with a test failure) for a malformed file.
-std::vector<std::string> ImportedDlls(const std::string& pe) {
-  std::vector<std::string> names;
-  const size_t nt = Le32(pe, 0x3C);
-  if (pe.size() < 64 || nt + 24 > pe.size() || pe.compare(0, 2, "MZ") != 0 ||
-      pe.compare(nt, 4, std::string("PE\0\0", 4)) != 0) {
-    ADD_FAILURE() << "not a PE file";
-    return names;
-  }
-  const size_t coff = nt + 4;
-  const uint16_t sectionCount = Le16(pe, coff + 2);
-  const size_t optional = coff + 20;
-  const uint16_t magic = Le16(pe, optional);
-  const size_t directories = optional + (magic == 0x20B ? 112 : 96);
-  const uint32_t importRva = Le32(pe, directories + 8);  // entry 1: the import directory
-  const size_t sections = optional + Le16(pe, coff + 16);
-  auto fileOffset = [&](uint32_t rva) -> size_t {
-    for (uint16_t i = 0; i < sectionCount; ++i) {
-      const size_t s = sections + 40u * i;
-      const uint32_t va = Le32(pe, s + 12), size = std::max(Le32(pe, s + 8), Le32(pe, s + 16));
-      if (rva >= va && rva < va + size) return rva - va + Le32(pe, s + 20);
-    }
-    return std::string::npos;
-  };
-  size_t d = fileOffset(importRva);
-  for (; d != std::string::npos && d + 20 <= pe.size() && Le32(pe, d + 12) != 0; d += 20) {
-    const size_t name = fileOffset(Le32(pe, d + 12));
-    if (name == std::string::npos || name >= pe.size()) break;
-    names.push_back(pe.substr(name, pe.find('\0', name) - name));
-  }
-  EXPECT_FALSE(names.empty()) << "no import directory found";
-  return names;
-}
-
-}  // namespace
-
 TEST(EngineProgram, WindowsBuildImportsOnlySystemLibraries) {
   if (!kWindows) GTEST_SKIP() << "the Linux program links the system's shared run-time";
-  static const char* const kSystem[] = {"kernel32.dll", "msvcrt.dll", "shell32.dll",  "winmm.dll",
-                                        "user32.dll",   "gdi32.dll",  "advapi32.dll", "ws2_32.dll",
-                                        "ole32.dll",    "ntdll.dll",  "ucrtbase.dll"};
   const std::vector<std::string> dlls = ImportedDlls(ReadWholeFile(EnginePath()));
-  for (const std::string& dll : dlls) {
-    std::string lower = dll;
-    for (char& c : lower) c = char(std::tolower(static_cast<unsigned char>(c)));
-    const bool system = std::find(std::begin(kSystem), std::end(kSystem), lower) != std::end(kSystem) ||
-                        lower.rfind("api-ms-win-", 0) == 0;
-    EXPECT_TRUE(system) << EnginePath() << " needs " << dll << " beside it";
-  }
+  for (const std::string& dll : dlls)
+    EXPECT_TRUE(IsSystemDll(dll)) << EnginePath() << " needs " << dll << " beside it";
   EXPECT_NE(std::find_if(dlls.begin(), dlls.end(),
                          [](const std::string& n) { return n == "KERNEL32.dll" || n == "kernel32.dll"; }),
             dlls.end());

@@ -15,7 +15,9 @@
 
 namespace {
 
+using testsupport::FindSoxi;
 using testsupport::ReadWholeFile;
+using testsupport::Soxi;
 using testsupport::TTempDir;
 
 uint32_t U16(const std::string& b, size_t at) {
@@ -42,34 +44,6 @@ void ExpectCommonHeader(const std::string& b, uint32_t channels, uint32_t rate) 
   EXPECT_EQ(U32(b, 28), channels * 2 * rate);
   EXPECT_EQ(U16(b, 32), channels * 2);
   EXPECT_EQ(U16(b, 34), 16u);
-}
-
-// Full path of soxi on the PATH; empty when it is not installed.
-std::string FindSoxi() {
-#if defined(_WIN32)
-  return "";
-#else
-  std::string path = plat::GetEnv("PATH");
-  size_t start = 0;
-  while (start <= path.size()) {
-    size_t end = path.find(':', start);
-    if (end == std::string::npos) end = path.size();
-    const std::string dir = path.substr(start, end - start);
-    if (!dir.empty() && plat::FileExists(dir + "/soxi")) return dir + "/soxi";
-    start = end + 1;
-  }
-  return "";
-#endif
-}
-
-// One soxi query (-r, -c, -b, -s, -D) of a file, trimmed.
-std::string Soxi(const std::string& soxi, const std::string& option, const std::string& file) {
-  const plat::TProcessResult r = plat::RunProcess(soxi, {option, file}, {}, 30000);
-  EXPECT_TRUE(r.Started) << r.Error;
-  EXPECT_EQ(r.ExitCode, 0) << r.Output;
-  std::string out = r.Output;
-  while (!out.empty() && (out.back() == '\n' || out.back() == '\r' || out.back() == ' ')) out.pop_back();
-  return out;
 }
 
 }  // namespace

@@ -1,10 +1,13 @@
 #include "TestSupport.h"
 
+#include <gtest/gtest.h>
+
 #include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 
+#include "pFile.h"
 #include "pFs.h"
 #include "pSystem.h"
 
@@ -93,6 +96,32 @@ uint64_t Fnv1a(const void* data, size_t size, uint64_t h) {
   const auto* p = static_cast<const uint8_t*>(data);
   for (size_t i = 0; i < size; ++i) h = (h ^ p[i]) * 1099511628211ULL;
   return h;
+}
+
+std::string FindSoxi() {
+#if defined(_WIN32)
+  return "";
+#else
+  std::string path = plat::GetEnv("PATH");
+  size_t start = 0;
+  while (start <= path.size()) {
+    size_t end = path.find(':', start);
+    if (end == std::string::npos) end = path.size();
+    const std::string dir = path.substr(start, end - start);
+    if (!dir.empty() && plat::FileExists(dir + "/soxi")) return dir + "/soxi";
+    start = end + 1;
+  }
+  return "";
+#endif
+}
+
+std::string Soxi(const std::string& soxi, const std::string& option, const std::string& file) {
+  const plat::TProcessResult r = plat::RunProcess(soxi, {option, file}, {}, 30000);
+  EXPECT_TRUE(r.Started) << r.Error;
+  EXPECT_EQ(r.ExitCode, 0) << r.Output;
+  std::string out = r.Output;
+  while (!out.empty() && (out.back() == '\n' || out.back() == '\r' || out.back() == ' ')) out.pop_back();
+  return out;
 }
 
 }  // namespace testsupport

@@ -46,6 +46,10 @@ bool WriteWholeFile(const std::string& path, const std::string& bytes);
 
 // Names of the files (not folders) in a folder; empty when it cannot be listed.
 std::vector<std::string> FilesIn(const std::string& folder);
+// Full path of soxi on the PATH; empty when it is not installed (always on Windows).
+std::string FindSoxi();
+// One soxi query (-r, -c, -b, -s, -D) of a file, trimmed; a failed run is a test failure.
+std::string Soxi(const std::string& soxi, const std::string& option, const std::string& file);
 
 // Splits program output into lines, dropping the CR of CR LF endings.
 std::vector<std::string> SplitLines(const std::string& text);
