@@ -5,6 +5,7 @@
 #include <atomic>
 #include <limits>
 
+#include "LogCapture.h"
 #include "SessionTestSim.h"
 #include "TestSupport.h"
 #include "uLog.h"
@@ -120,25 +121,19 @@ TEST(MonitorSession, PublishesAFrameAtMostEvery40Ms) {
 
 TEST(MonitorSession, StopsItselfAfterTheViewerTimeOut) {
   TMonitorScene s;
-  TTempDir logDir;
-  SetLogPathForTest(logDir.File("monitor.log"));
-  SetLogEnabled(true);
+  TLogCapture log;
   TMonitorSession m(s.Cfg, kWatch, 4000, s.Clock);
   ASSERT_TRUE(m.Prepare());
   ASSERT_TRUE(m.Start());
   ASSERT_TRUE(sessiontest::WaitFinished(m));
   m.WaitFor();
-  SetLogEnabled(false);
-  SetLogPathForTest("");
   EXPECT_EQ(m.LastError(), "");
   // Ended on the first block more than 4000 ms after its creation (2 ms of retune discard, then 4 ms
   // blocks): block 1000, at 4002 ms.
   EXPECT_EQ(s.Clock.NowMs() - kStart, 4002u);
   EXPECT_EQ(m.BlocksRead(), 1000);
-  const std::string log = ReadWholeFile(logDir.File("monitor.log"));
-  EXPECT_NE(log.find("monitor: no viewer for 4000 ms - stopping"), std::string::npos) << log;
-  EXPECT_NE(log.find("monitor: watching 145.100000 MHz via centre 144.588000 MHz on Test"), std::string::npos)
-      << log;
+  EXPECT_GE(log.Count("monitor: no viewer for 4000 ms - stopping"), 1u);
+  EXPECT_GE(log.Count("monitor: watching 145.100000 MHz via centre 144.588000 MHz on Test"), 1u);
 }
 
 TEST(MonitorSession, EachPollKeepsItAliveForAnotherTimeOut) {

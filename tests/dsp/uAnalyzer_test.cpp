@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "LogCapture.h"
 #include "TestSupport.h"
 #include "uLog.h"
 
@@ -487,22 +488,16 @@ TChannelHit Hit(int64_t peakHz, double powerDb, int64_t hopCentreHz) {
 constexpr double kSpacing = 2048000.0, kExclusion = 870400.0, kTolerance = 1500.0, kDominance = 6.0;
 
 TEST(AliasRemoval, DropsTheImageOfAStrongSignalOutsideTheWeakHitsBandAndLogsIt) {
-  testsupport::TTempDir dir;
-  const std::string logPath = dir.File("alias.log");
-  SetLogPathForTest(logPath);
-  SetLogEnabled(true);
+  TLogCapture log;
   // The strong signal at 144.5 MHz sits 1.5 MHz below the weak hit's hop centre (beyond half a
   // usable span): its image lands at 146.548 MHz in that hop.
   TChannelHitArray hits = {Hit(144500000, -20.0, 144600000), Hit(146548000, -40.0, 146000000),
                            Hit(145300000, -30.0, 144600000)};
   RemoveAliasHits(hits, kSpacing, kExclusion, kTolerance, kDominance);
-  CloseLog();
-  SetLogEnabled(false);
-  SetLogPathForTest("");
   ASSERT_EQ(hits.size(), 2u);
   EXPECT_EQ(hits[0].PeakHz, 144500000);
   EXPECT_EQ(hits[1].PeakHz, 145300000);
-  const std::vector<std::string> lines = testsupport::SplitLines(testsupport::ReadWholeFile(logPath));
+  const std::vector<std::string> lines = log.Messages();
   ASSERT_EQ(lines.size(), 1u);
   const std::string expected =
       "alias: 146.550000 MHz (-40.0 dBFS) dropped - image of 144.500000 MHz (-20.0 dBFS) in hop "

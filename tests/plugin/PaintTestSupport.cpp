@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "TestSupport.h"
+
 namespace painttest {
 
 TViewTicket LiveTicket(const std::string& mode, int64_t center, int64_t span, const std::string& title,
@@ -18,12 +20,10 @@ TViewTicket LiveTicket(const std::string& mode, int64_t center, int64_t span, co
 }
 
 uint64_t FrameHash(const TPixelFrame& f) {
-  uint64_t h = 1469598103934665603ull;
+  uint64_t h = testsupport::kHashStart;
   auto add = [&](uint32_t v) {
-    for (int i = 0; i < 4; ++i) {
-      h ^= (v >> (8 * i)) & 0xFF;
-      h *= 1099511628211ull;
-    }
+    const uint8_t bytes[4] = {uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16), uint8_t(v >> 24)};
+    h = testsupport::Fnv1a(bytes, sizeof(bytes), h);
   };
   add(static_cast<uint32_t>(f.Width()));
   add(static_cast<uint32_t>(f.Height()));

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "LogCapture.h"
 #include "ScanTestChild.h"
 #include "TestSupport.h"
 #include "ThreeTones.h"
@@ -88,30 +89,6 @@ std::string Describe(const TChannelHitArray& hits) {
   return s;
 }
 
-// Routes the log into a file of a temporary folder while it lives.
-class TLogCapture {
- public:
-  TLogCapture() : FPath(FDir.File("engine.log")) {
-    SetLogPathForTest(FPath);
-    SetLogEnabled(true);
-  }
-  ~TLogCapture() {
-    SetLogEnabled(false);
-    SetLogPathForTest("");
-  }
-  std::vector<std::string> Lines(const std::string& containing) {
-    CloseLog();
-    std::vector<std::string> out;
-    for (const std::string& line : testsupport::SplitLines(testsupport::ReadWholeFile(FPath)))
-      if (line.find(containing) != std::string::npos) out.push_back(line.substr(line.find(containing)));
-    return out;
-  }
-
- private:
-  testsupport::TTempDir FDir;
-  std::string FPath;
-};
-
 // ---------------------------------------------------------------------------------------------
 // Configuration
 
@@ -131,7 +108,7 @@ TEST(ScannerConfigure, DefaultRangeGivesTwoOverlappingHops) {
   EXPECT_EQ(scanner.BinWidth(), 500.0);
   EXPECT_EQ(scanner.UsableSpan(), 1740800.0);
   EXPECT_TRUE(scanner.Configured());
-  const std::vector<std::string> lines = log.Lines("scanner:");
+  const std::vector<std::string> lines = log.MessagesStarting("scanner:");
   ASSERT_EQ(lines.size(), 1u);
   EXPECT_EQ(lines[0],
             "scanner: 2 hops, rate=2048000, nfft=4096, avg=8, bin=500.0 Hz, simd=" + KernelDescription());
@@ -444,7 +421,7 @@ TChannelHitArray AliasSweep(double weakDb, std::vector<std::string>* aliasLines)
   EXPECT_EQ(scanner.HopCount(), 3);
   TChannelHitArray hits;
   EXPECT_TRUE(scanner.Sweep(hits, nullptr, nullptr)) << scanner.LastError();
-  if (aliasLines != nullptr) *aliasLines = log.Lines("alias:");
+  if (aliasLines != nullptr) *aliasLines = log.MessagesStarting("alias:");
   return hits;
 }
 
@@ -597,7 +574,7 @@ void ProbeSweep(size_t wantLines) {
   ASSERT_TRUE(scanner.Configure(ThreeToneSettings()));
   TChannelHitArray hits;
   ASSERT_TRUE(scanner.Sweep(hits, nullptr, nullptr));
-  const std::vector<std::string> lines = log.Lines("dcprobe:");
+  const std::vector<std::string> lines = log.MessagesStarting("dcprobe:");
   ASSERT_EQ(lines.size(), wantLines);
   for (size_t i = 0; i < lines.size(); ++i) {
     const std::string head = "dcprobe: hop " + std::to_string(i) + " @ " +

@@ -37,7 +37,7 @@ class TClosedSim : public TSimDevice {
 };
 
 TEST_F(ScanSession, PrepareFailsWithTheReceiversText) {
-  SetDeviceOverride(std::make_shared<TClosedSim>(), "Closed");
+  TDeviceOverrideScope closed(std::make_shared<TClosedSim>(), "Closed");
   TScanSession s(Config(), &Store);
   EXPECT_FALSE(s.Prepare());
   EXPECT_EQ(s.LastError(), "no such receiver here");
