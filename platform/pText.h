@@ -23,7 +23,8 @@ uint32_t AnsiCodePage();
 std::string AnsiToUtf8(std::string_view ansi);
 std::string Utf8ToAnsi(std::string_view utf8);
 
-// The user locale's decimal separator ("." or "," and the like) and time separator (":" mostly).
+// The user locale's decimal separator (plat::UserDecimalSeparator unless overridden below) and time
+// separator (":" mostly).
 std::string LocaleDecimalSeparator();
 std::string LocaleTimeSeparator();
 // Tests: make the two functions above answer these texts (empty: the system's again).

@@ -1,7 +1,7 @@
 // The ANSI code page stand-in (Windows-1252) and the locale's separators on Linux.
-#include <langinfo.h>
 #include <locale.h>
 
+#include "pSystem.h"
 #include "pText.h"
 
 namespace plat {
@@ -56,8 +56,7 @@ std::string Utf8ToAnsi(std::string_view utf8) {
 std::string LocaleDecimalSeparator() {
   std::string v;
   if (LocaleOverride(true, v)) return v;
-  const char* p = nl_langinfo(RADIXCHAR);
-  return (p && *p) ? std::string(p) : std::string(".");
+  return UserDecimalSeparator();
 }
 
 std::string LocaleTimeSeparator() {

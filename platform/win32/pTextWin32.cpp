@@ -1,6 +1,7 @@
 // The system's ANSI code page and the user locale's separators on Windows.
 #include <windows.h>
 
+#include "pSystem.h"
 #include "pText.h"
 
 namespace plat {
@@ -47,7 +48,7 @@ std::string Utf8ToAnsi(std::string_view utf8) {
 std::string LocaleDecimalSeparator() {
   std::string v;
   if (LocaleOverride(true, v)) return v;
-  return LocaleItem(LOCALE_SDECIMAL, ".");
+  return UserDecimalSeparator();
 }
 
 std::string LocaleTimeSeparator() {
