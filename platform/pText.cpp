@@ -2,6 +2,8 @@
 
 #include <mutex>
 
+#include "pSystem.h"
+
 // The conversions that need no system call, shared by both backends, and the separators' override.
 
 namespace plat {
@@ -111,6 +113,13 @@ bool LocaleOverride(bool decimal, std::string& out) {
   if (v.empty()) return false;
   out = v;
   return true;
+}
+
+// The system's answer is the one the engine's console and log use.
+std::string LocaleDecimalSeparator() {
+  std::string v;
+  if (LocaleOverride(true, v)) return v;
+  return UserDecimalSeparator();
 }
 
 }  // namespace plat

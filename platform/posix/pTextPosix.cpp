@@ -1,7 +1,6 @@
 // The ANSI code page stand-in (Windows-1252) and the locale's separators on Linux.
 #include <locale.h>
 
-#include "pSystem.h"
 #include "pText.h"
 
 namespace plat {
@@ -51,12 +50,6 @@ std::string Utf8ToAnsi(std::string_view utf8) {
     out += b;
   }
   return out;
-}
-
-std::string LocaleDecimalSeparator() {
-  std::string v;
-  if (LocaleOverride(true, v)) return v;
-  return UserDecimalSeparator();
 }
 
 std::string LocaleTimeSeparator() {

@@ -1,7 +1,6 @@
 // The system's ANSI code page and the user locale's separators on Windows.
 #include <windows.h>
 
-#include "pSystem.h"
 #include "pText.h"
 
 namespace plat {
@@ -43,12 +42,6 @@ std::string Utf8ToAnsi(std::string_view utf8) {
   WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, src, static_cast<int>(w.size()), out.data(), n, nullptr,
                       nullptr);
   return out;
-}
-
-std::string LocaleDecimalSeparator() {
-  std::string v;
-  if (LocaleOverride(true, v)) return v;
-  return UserDecimalSeparator();
 }
 
 std::string LocaleTimeSeparator() {
