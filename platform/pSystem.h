@@ -45,7 +45,8 @@ double LocalDateTimeNow();
 
 // The user's decimal separator (UTF-8), for numbers shown to a person: Windows: the user's locale
 // setting; Linux: LC_ALL, LC_NUMERIC or LANG as the environment names them. "." when unknown. Never
-// for numbers a program reads back.
+// for numbers a program reads back. Each call asks the system (on Linux it loads the locale): read it
+// once for a whole text or log, not once per number.
 std::string UserDecimalSeparator();
 
 // Milliseconds from an arbitrary start, never going back.

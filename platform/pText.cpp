@@ -1,10 +1,10 @@
 #include "pText.h"
 
-#include <mutex>
+#include <atomic>
 
 #include "pSystem.h"
 
-// The conversions that need no system call, shared by both backends, and the separators' override.
+// The conversions that need no system call, shared by both backends, and the reading of the separators.
 
 namespace plat {
 namespace {
@@ -60,9 +60,7 @@ void AppendUtf8(std::string& out, char32_t cp) {
   }
 }
 
-std::mutex gOverrideLock;
-std::string gDecimalOverride;
-std::string gTimeOverride;
+std::atomic<TLocaleSeparatorsSource> gSeparatorsSource{nullptr};
 
 }  // namespace
 
@@ -100,26 +98,16 @@ std::string Utf16ToUtf8(std::u16string_view utf16) {
   return out;
 }
 
-void SetLocaleSeparatorsOverride(const std::string& decimal, const std::string& time) {
-  std::lock_guard<std::mutex> lock(gOverrideLock);
-  gDecimalOverride = decimal;
-  gTimeOverride = time;
+// The backend's: the user's time separator.
+std::string UserTimeSeparator();
+
+TLocaleSeparators ReadLocaleSeparators() {
+  if (const TLocaleSeparatorsSource source = gSeparatorsSource.load()) return source();
+  return {UserDecimalSeparator(), UserTimeSeparator()};
 }
 
-// Used by the backends: the override, when set.
-bool LocaleOverride(bool decimal, std::string& out) {
-  std::lock_guard<std::mutex> lock(gOverrideLock);
-  const std::string& v = decimal ? gDecimalOverride : gTimeOverride;
-  if (v.empty()) return false;
-  out = v;
-  return true;
-}
-
-// The system's answer is the one the engine's console and log use.
-std::string LocaleDecimalSeparator() {
-  std::string v;
-  if (LocaleOverride(true, v)) return v;
-  return UserDecimalSeparator();
+void SetLocaleSeparatorsSource(TLocaleSeparatorsSource source) {
+  gSeparatorsSource.store(source);
 }
 
 }  // namespace plat

@@ -8,7 +8,7 @@
 // the code page of most Western systems, so both builds convert the same bytes the same way. A
 // character the code page cannot hold becomes "?" (one per UTF-16 unit; no look-alike is chosen, so a
 // name never turns into another valid name); bytes that are not valid UTF-8 become U+FFFD. Nothing here keeps
-// state except the test override of the separators, which any thread may read.
+// state except the tests' source of the separators, which any thread may read.
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -23,11 +23,17 @@ uint32_t AnsiCodePage();
 std::string AnsiToUtf8(std::string_view ansi);
 std::string Utf8ToAnsi(std::string_view utf8);
 
-// The user locale's decimal separator (plat::UserDecimalSeparator unless overridden below) and time
-// separator (":" mostly).
-std::string LocaleDecimalSeparator();
-std::string LocaleTimeSeparator();
-// Tests: make the two functions above answer these texts (empty: the system's again).
-void SetLocaleSeparatorsOverride(const std::string& decimal, const std::string& time);
+// The user locale's separators for the numbers and times a person reads: decimal
+// (plat::UserDecimalSeparator) and time (":" mostly). Each reading asks the system's locale, which
+// costs far more than formatting a number: a text with many numbers reads them once and formats
+// every number with that reading (a locale changed meanwhile shows in the next text).
+struct TLocaleSeparators {
+  std::string Decimal;
+  std::string Time;
+};
+TLocaleSeparators ReadLocaleSeparators();
+// Tests: where ReadLocaleSeparators takes its answer from (nullptr: the system again).
+using TLocaleSeparatorsSource = TLocaleSeparators (*)();
+void SetLocaleSeparatorsSource(TLocaleSeparatorsSource source);
 
 }  // namespace plat

@@ -34,24 +34,23 @@ std::string IntField(int64_t v, size_t width) {
 }
 
 // One decimal in the user's format: the "." text of the settings unit with the locale's separator.
-std::string LocaleFixed1(double v) {
+std::string LocaleFixed1(double v, const std::string& decimalSeparator) {
   std::string text = FormatPoint(v, 1);
   const size_t dot = text.find('.');
-  if (dot != std::string::npos) text.replace(dot, 1, plat::LocaleDecimalSeparator());
+  if (dot != std::string::npos) text.replace(dot, 1, decimalSeparator);
   return text;
 }
 
 // "yyyy-mm-dd hh:nn:ss" with the user's time separator; a time outside the years 1 to 9999 (a reply
 // can carry any number) shows as the nearest end of that range.
-std::string LocaleDateTime(double dateTime) {
+std::string LocaleDateTime(double dateTime, const std::string& timeSeparator) {
   const plat::TLocalTime t = plat::DateTimeParts(std::clamp(dateTime, -693593.0, 2958465.99999));
-  const std::string sep = plat::LocaleTimeSeparator();
   char date[32], hh[8], nn[8], ss[8];
   std::snprintf(date, sizeof date, "%04d-%02d-%02d ", t.Year, t.Month, t.Day);
   std::snprintf(hh, sizeof hh, "%02d", t.Hour);
   std::snprintf(nn, sizeof nn, "%02d", t.Minute);
   std::snprintf(ss, sizeof ss, "%02d", t.Second);
-  return std::string(date) + hh + sep + nn + sep + ss;
+  return std::string(date) + hh + timeSeparator + nn + timeSeparator + ss;
 }
 
 // An integer value of a reply, 0 when it does not read as one.
@@ -101,12 +100,15 @@ void AppendEngineBlock(std::string& out, const TStatusReplies& replies) {
 
 void AppendChannelBlock(std::string& out, const TStatusReplies& replies) {
   if (!replies.ChannelsOk || replies.Channels.empty()) return;
+  // One reading of the user's locale for the whole table: asking it costs more than a line.
+  const plat::TLocaleSeparators separators = plat::ReadLocaleSeparators();
   out += "\r\nDetected channels\r\n-----------------\r\n";
   out += "  Frequency        Hits   max SNR  last SNR  last seen            state\r\n";
   for (const TChannelRec& c : replies.Channels) {
     out += "  " + PadRight(FormatMHzExact(c.Hz), 16) + " " + IntField(c.Hits, 5) + "  " +
-           PadLeft(LocaleFixed1(c.PeakSnrDb), 7) + "  " + PadLeft(LocaleFixed1(c.LastSnrDb), 8) + "  " +
-           LocaleDateTime(c.LastSeen) + "  " + (c.Active ? "active" : "stopped") + "\r\n";
+           PadLeft(LocaleFixed1(c.PeakSnrDb, separators.Decimal), 7) + "  " +
+           PadLeft(LocaleFixed1(c.LastSnrDb, separators.Decimal), 8) + "  " +
+           LocaleDateTime(c.LastSeen, separators.Time) + "  " + (c.Active ? "active" : "stopped") + "\r\n";
   }
 }
 

@@ -72,7 +72,8 @@ struct TStatusReplies {
 };
 
 // Status.txt from the settings, the settings file's path and the replies; lines end in CR LF.
-// Settings values use "."; the channel table's SNRs and times the user's decimal and time separators.
+// Settings values use "."; the channel table's SNRs and times the user's decimal and time separators,
+// read once per text.
 std::string StatusTextFrom(const TTalvConfig& cfg, const std::string& iniPath, const TStatusReplies& replies);
 // Loads the settings, asks STATUS and CHANNELS (never starting the engine) and builds Status.txt.
 std::string BuildStatusText();

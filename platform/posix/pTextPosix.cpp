@@ -1,11 +1,7 @@
 // The ANSI code page stand-in (Windows-1252) and the locale's separators on Linux.
-#include <locale.h>
-
 #include "pText.h"
 
 namespace plat {
-
-bool LocaleOverride(bool decimal, std::string& out);
 
 namespace {
 
@@ -52,9 +48,7 @@ std::string Utf8ToAnsi(std::string_view utf8) {
   return out;
 }
 
-std::string LocaleTimeSeparator() {
-  std::string v;
-  if (LocaleOverride(false, v)) return v;
+std::string UserTimeSeparator() {
   return ":";  // the C library has no item for it; every Linux locale's time format uses ":"
 }
 

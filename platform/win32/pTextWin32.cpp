@@ -5,8 +5,6 @@
 
 namespace plat {
 
-bool LocaleOverride(bool decimal, std::string& out);
-
 namespace {
 
 std::string LocaleItem(LCTYPE item, const char* fallback) {
@@ -44,9 +42,7 @@ std::string Utf8ToAnsi(std::string_view utf8) {
   return out;
 }
 
-std::string LocaleTimeSeparator() {
-  std::string v;
-  if (LocaleOverride(false, v)) return v;
+std::string UserTimeSeparator() {
   return LocaleItem(LOCALE_STIME, ":");
 }
 

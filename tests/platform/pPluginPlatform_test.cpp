@@ -65,14 +65,14 @@ TEST(TextConversion, AnsiCodePage) {
 }
 
 TEST(TextConversion, LocaleSeparatorsCanBeOverridden) {
-  std::string decimal = plat::LocaleDecimalSeparator(), time = plat::LocaleTimeSeparator();
-  EXPECT_FALSE(decimal.empty());
-  EXPECT_FALSE(time.empty());
-  plat::SetLocaleSeparatorsOverride(",", ".");
-  EXPECT_EQ(plat::LocaleDecimalSeparator(), ",");
-  EXPECT_EQ(plat::LocaleTimeSeparator(), ".");
-  plat::SetLocaleSeparatorsOverride("", "");
-  EXPECT_EQ(plat::LocaleDecimalSeparator(), decimal);
+  const plat::TLocaleSeparators system = plat::ReadLocaleSeparators();
+  EXPECT_FALSE(system.Decimal.empty());
+  EXPECT_FALSE(system.Time.empty());
+  plat::SetLocaleSeparatorsSource([] { return plat::TLocaleSeparators{",", "."}; });
+  EXPECT_EQ(plat::ReadLocaleSeparators().Decimal, ",");
+  EXPECT_EQ(plat::ReadLocaleSeparators().Time, ".");
+  plat::SetLocaleSeparatorsSource(nullptr);
+  EXPECT_EQ(plat::ReadLocaleSeparators().Decimal, system.Decimal);
 }
 
 TEST(IniProfile, ReadingRules) {

@@ -91,11 +91,11 @@ class TCommaLocale {
     FOld = old ? old : "C";
     FSwitched =
         std::setlocale(LC_ALL, "de_DE.UTF-8") != nullptr || std::setlocale(LC_ALL, "de_DE.utf8") != nullptr;
-    plat::SetLocaleSeparatorsOverride(",", ".");
+    plat::SetLocaleSeparatorsSource([] { return plat::TLocaleSeparators{",", "."}; });
   }
   ~TCommaLocale() {
     std::setlocale(LC_ALL, FOld.c_str());
-    plat::SetLocaleSeparatorsOverride("", "");
+    plat::SetLocaleSeparatorsSource(nullptr);
   }
 
  private:
