@@ -1,6 +1,10 @@
 // The platform interfaces that the plug-in's units use: text conversions, .ini profiles, finding files
 // and their times, detached starts and the user-wide mutex, bounded pipe reads and busy pipes.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#ifdef _WIN32
+#include <io.h>  // chmod: the read-only attribute
+#endif
 
 #include <algorithm>
 #include <atomic>
@@ -24,13 +28,19 @@ std::string Sep(const std::string& dir, const std::string& name) {
   return dir + plat::PathSeparator() + name;
 }
 
-std::string Utf16File(const std::u16string& text) {
-  std::string bytes = "\xFF\xFE";
+// UTF-16 code units as bytes in either order, without a byte order mark.
+std::string Utf16Bytes(const std::u16string& text, bool bigEndian = false) {
+  std::string bytes;
   for (char16_t c : text) {
-    bytes += static_cast<char>(c & 0xFF);
-    bytes += static_cast<char>(c >> 8);
+    const char lo = static_cast<char>(c & 0xFF), hi = static_cast<char>(c >> 8);
+    bytes += bigEndian ? hi : lo;
+    bytes += bigEndian ? lo : hi;
   }
   return bytes;
+}
+
+std::string Utf16File(const std::u16string& text) {
+  return "\xFF\xFE" + Utf16Bytes(text);
 }
 
 std::string FreshPipe(const char* tag) {
@@ -141,6 +151,38 @@ TEST(IniProfile, UnicodeFileStaysUnicode) {
   ASSERT_TRUE(testsupport::WriteWholeFile(other, Utf16File(u"[Talvoran]\r\nDeviceName=Приёмник\r\n")));
   ASSERT_TRUE(plat::IniReadString(other, "Talvoran", "DeviceName", v));
   EXPECT_EQ(v, "Приёмник");
+}
+
+TEST(IniProfile, AFileInAnEncodingTheWriterCannotKeepIsLeftAsItIs) {
+  // UTF-16LE without its mark and UTF-16BE with one: a write would put 8-bit lines into 16-bit text.
+  testsupport::TTempDir dir;
+  const std::u16string text = u"[Talvoran]\r\nSnrDb=7\r\n";
+  for (const std::string& bytes : {Utf16Bytes(text), "\xFE\xFF" + Utf16Bytes(text, true)}) {
+    const std::string path = dir.File("foreign.ini");
+    ASSERT_TRUE(testsupport::WriteWholeFile(path, bytes));
+    EXPECT_FALSE(plat::IniWriteString(path, "Talvoran", "SnrDb", "12"));
+    EXPECT_EQ(testsupport::ReadWholeFile(path), bytes);
+  }
+}
+
+TEST(IniProfile, AReadOnlyFileIsNotReplaced) {
+  // No write permission in the mode counts even for root, who could write the file all the same.
+  testsupport::TTempDir dir;
+  const std::string path = dir.File("locked.ini"), bytes = "[Talvoran]\r\nSnrDb=7\r\n";
+  ASSERT_TRUE(testsupport::WriteWholeFile(path, bytes));
+  ASSERT_EQ(chmod(path.c_str(), 0444), 0);
+  EXPECT_FALSE(plat::IniWriteString(path, "Talvoran", "SnrDb", "12"));
+  EXPECT_EQ(testsupport::ReadWholeFile(path), bytes);
+#ifdef _WIN32
+  EXPECT_EQ(chmod(path.c_str(), 0644), 0);  // so that the folder can be removed
+#else
+  // A file that may be written keeps its permissions through the replacement.
+  ASSERT_EQ(chmod(path.c_str(), 0640), 0);
+  ASSERT_TRUE(plat::IniWriteString(path, "Talvoran", "SnrDb", "12"));
+  struct stat st {};
+  ASSERT_EQ(stat(path.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0640u);
+#endif
 }
 
 TEST(FindFiles, MaskSizeAndTime) {
