@@ -362,11 +362,11 @@ TEST_F(LoadedPlugin, SampleRateOfZeroAndNumbersThatDoNotReadAreRefusedNotStored)
 
 TEST_F(LoadedPlugin, NamedSettingsTakeTheirNamesInAnyCaseAndRefuseOthers) {
   Init();
-  for (auto [answer, stored] : {std::pair{"HackRF", "hackrf"}, {"rtlsdr", "rtlsdr"}, {"hackrf", "hackrf"}}) {
-    Host.Answer(answer);
-    EXPECT_EQ(Open("\\Config\\Device Type = rtlsdr"), kExecSymlink) << answer;
-    EXPECT_TRUE(IniHas(std::string("DeviceType=") + stored)) << answer;
-  }
+  Host.Answer("rtlsdr");
+  EXPECT_EQ(Open("\\Config\\Device Type = rtlsdr"), kExecSymlink);
+  Host.Answer("HackRF");
+  EXPECT_EQ(Open("\\Config\\Device Type = rtlsdr"), kExecSymlink);
+  EXPECT_TRUE(IniHas("DeviceType=hackrf"));
   Host.Answer("wfm");
   EXPECT_EQ(Open("\\Config\\Modulation = NFM"), kExecSymlink);
   EXPECT_TRUE(IniHas("Modulation=WFM"));
