@@ -9,9 +9,9 @@
 // order mark is read and written as UTF-16LE, any other as 8-bit text (ANSI on Windows, UTF-8 on
 // Linux). IniCreateUnicode makes an empty file with that mark, so every later value, whatever its
 // script, survives. A write never touches a file in another encoding (UTF-16 without the mark,
-// big-endian UTF-16), where it would put 8-bit lines into 16-bit text, nor a read-only file (one whose
-// mode grants no write, even to root, or that the user may not write): it fails and the file stays
-// as it was. Such a file reads as if it were empty.
+// big-endian UTF-16), where it would put 8-bit lines into 16-bit text and which reads as if it were
+// empty, nor a read-only file (one whose mode grants no write, which holds for root too, or that the
+// user may not write): it fails and the file stays as it was.
 //
 // Calls are independent (each opens, reads or rewrites and closes the file); two threads writing the
 // same file at once may lose one write, as with the system functions. Paths and text are UTF-8.
