@@ -1,5 +1,7 @@
 #include "uFsExecute.h"
 
+#include <utility>
+
 #include "uEngineState.h"
 #include "uFsResults.h"
 #include "uHostUi.h"
@@ -176,14 +178,22 @@ bool CheckFrequencyValue(uintptr_t owner, const TTalvConfig& cfg, std::string_vi
 
 bool SettingTextReadable(std::string_view key, std::string_view text) {
   // The settings rules decide, not a second table of them: two records that differ in this field
-  // ("1" and "2" read as numbers for every number key) take the text. A text the rules read gives
-  // both the same value; a text they ignore leaves the two different. Text and switch keys always
+  // take the text. A text the rules read gives both the same value; a text they ignore or refuse
+  // leaves the two different. The two values are the first pair of probes that the key takes and
+  // tells apart: numbers, then receiver kinds, then modulations. Free text and switch keys always
   // end equal.
-  TTalvConfig a, b;
-  if (!ConfigSetKey(a, key, "1") || !ConfigSetKey(b, key, "2")) return false;
-  ConfigSetKey(a, key, text);
-  ConfigSetKey(b, key, text);
-  return ConfigValueText(a, key) == ConfigValueText(b, key);
+  static const std::pair<const char*, const char*> kProbes[] = {
+      {"1", "2"}, {"rtlsdr", "hackrf"}, {"NFM", "WFM"}};
+  for (const auto& [first, second] : kProbes) {
+    TTalvConfig a, b;
+    if (!ConfigSetKey(a, key, first) || !ConfigSetKey(b, key, second) ||
+        ConfigValueText(a, key) == ConfigValueText(b, key))
+      continue;
+    ConfigSetKey(a, key, text);
+    ConfigSetKey(b, key, text);
+    return ConfigValueText(a, key) == ConfigValueText(b, key);
+  }
+  return false;
 }
 
 int ChooseDevice(uintptr_t owner, TTalvConfig& cfg, std::string& remoteName) {

@@ -34,5 +34,6 @@ int64_t FrequencyKeyMhzLimit(std::string_view key);
 bool CheckFrequencyValue(uintptr_t owner, const TTalvConfig& cfg, std::string_view key,
                          std::string_view text);
 // True when the settings rules read text as a value of key: for number keys the text must be a
-// number in range (a text that ConfigSetKey would silently ignore is not); other keys take any text.
+// number in range, for the receiver kind and the modulation one of their names in any letter case (a
+// text that ConfigSetKey would refuse or silently ignore is not); free text and switches take any text.
 bool SettingTextReadable(std::string_view key, std::string_view text);

@@ -1,5 +1,6 @@
 // Private-profile files on Linux: a reader and writer of ours with the Windows functions' rules.
 #include <stdio.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -145,13 +146,23 @@ bool WriteFile(const std::string& path, const std::string& bytes) {
   return ok;
 }
 
-// The new content goes to a file beside the old one, which it then replaces: a reader sees the old file
-// or the new one, never half of one. A folder where no second file can be made gets the content
-// written in place.
+// Read-only for this writer: no write permission in the file's mode (which root would otherwise
+// ignore), or none for this user. The rename below would replace such a file without asking.
+bool ReadOnly(const std::string& path, const struct stat& st) {
+  return (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0 || ::access(path.c_str(), W_OK) != 0;
+}
+
+// The new content goes to a file beside the old one, which it then replaces with the old one's
+// permissions: a reader sees the old file or the new one, never half of one. A folder where no second
+// file can be made gets the content written in place.
 bool WriteAll(const std::string& path, const std::string& bytes) {
+  struct stat st {};
+  const bool exists = ::stat(path.c_str(), &st) == 0;
+  if (exists && ReadOnly(path, st)) return false;
   std::string temp = path + ".tmp" + std::to_string(::getpid()) + "_" + std::to_string(++gTempCounter);
   if (WriteFile(temp, bytes)) {
-    if (::rename(temp.c_str(), path.c_str()) == 0) return true;
+    const bool keptMode = !exists || ::chmod(temp.c_str(), st.st_mode & 07777) == 0;
+    if (keptMode && ::rename(temp.c_str(), path.c_str()) == 0) return true;
     ::unlink(temp.c_str());
   }
   return WriteFile(path, bytes);
@@ -179,8 +190,12 @@ bool IniReadString(const std::string& path, const std::string& section, const st
 bool IniWriteString(const std::string& path, const std::string& section, const std::string& key,
                     const std::string& value) {
   std::string bytes;
-  TIniText ini;
-  if (ReadAll(path, bytes)) ini = Decode(bytes);
+  if (!ReadAll(path, bytes)) {
+    if (::access(path.c_str(), F_OK) == 0) return false;  // there, but its content could not be kept
+    bytes.clear();
+  }
+  if (!IniEncodingKept(bytes)) return false;
+  TIniText ini = Decode(bytes);
   while (!ini.Lines.empty() && ini.Lines.back().empty()) ini.Lines.pop_back();
   TPlace p = Find(ini, section, key);
   std::string line = key + "=" + value;

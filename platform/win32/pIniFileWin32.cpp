@@ -2,6 +2,7 @@
 #include <windows.h>
 
 #include "pIniFile.h"
+#include "pReadFile.h"
 #include "wText.h"
 
 namespace plat {
@@ -27,10 +28,31 @@ bool IniReadString(const std::string& path, const std::string& section, const st
   return true;
 }
 
+namespace {
+
+// A file the system function must not be handed: a read-only one, which it rewrites when the process
+// may write all the same (Wine's does as root), and one in an encoding it would read as 8-bit text and
+// write back so. A file that is not there, or cannot be opened here, is the function's to judge.
+bool LeaveAlone(const std::string& path, const std::wstring& wpath) {
+  const DWORD attributes = GetFileAttributesW(wpath.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) return false;
+  if (attributes & FILE_ATTRIBUTE_READONLY) return true;
+  TReadFile file;
+  const int64_t size = file.Open(path) ? file.Size() : -1;
+  if (size < 0) return false;
+  std::string bytes(static_cast<size_t>(size), '\0');
+  bytes.resize(file.ReadAt(0, bytes.data(), bytes.size()));
+  return !IniEncodingKept(bytes);
+}
+
+}  // namespace
+
 bool IniWriteString(const std::string& path, const std::string& section, const std::string& key,
                     const std::string& value) {
+  const std::wstring wpath = ToWide(path);
+  if (LeaveAlone(path, wpath)) return false;
   return WritePrivateProfileStringW(ToWide(section).c_str(), ToWide(key).c_str(), ToWide(value).c_str(),
-                                    ToWide(path).c_str()) != 0;
+                                    wpath.c_str()) != 0;
 }
 
 bool IniCreateUnicode(const std::string& path) {

@@ -360,6 +360,24 @@ TEST_F(LoadedPlugin, SampleRateOfZeroAndNumbersThatDoNotReadAreRefusedNotStored)
   EXPECT_TRUE(Host.Messages.empty());
 }
 
+TEST_F(LoadedPlugin, NamedSettingsTakeTheirNamesInAnyCaseAndRefuseOthers) {
+  Init();
+  Host.Answer("rtlsdr");
+  EXPECT_EQ(Open("\\Config\\Device Type = rtlsdr"), kExecSymlink);
+  Host.Answer("HackRF");
+  EXPECT_EQ(Open("\\Config\\Device Type = rtlsdr"), kExecSymlink);
+  EXPECT_TRUE(IniHas("DeviceType=hackrf"));
+  Host.Answer("wfm");
+  EXPECT_EQ(Open("\\Config\\Modulation = NFM"), kExecSymlink);
+  EXPECT_TRUE(IniHas("Modulation=WFM"));
+  EXPECT_TRUE(Host.Messages.empty());
+  ExpectRefusals(
+      {{"Modulation = WFM", "FM", "Not a valid value for Modulation.\r\n\r\nOne of: NFM, WFM, AM, LSB, USB"},
+       {"Device Type = hackrf", "sim", "Not a valid value for Device Type.\r\n\r\nrtlsdr or hackrf"}});
+  EXPECT_TRUE(IniHas("Modulation=WFM"));
+  EXPECT_TRUE(IniHas("DeviceType=hackrf"));
+}
+
 TEST_F(LoadedPlugin, ACancelledDialogChangesNothing) {
   Init();
   Host.Cancel();

@@ -1,6 +1,10 @@
 // The platform interfaces that the plug-in's units use: text conversions, .ini profiles, finding files
 // and their times, detached starts and the user-wide mutex, bounded pipe reads and busy pipes.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#ifdef _WIN32
+#include <io.h>  // chmod: the read-only attribute
+#endif
 
 #include <algorithm>
 #include <atomic>
@@ -141,6 +145,38 @@ TEST(IniProfile, UnicodeFileStaysUnicode) {
   ASSERT_TRUE(testsupport::WriteWholeFile(other, Utf16File(u"[Talvoran]\r\nDeviceName=Приёмник\r\n")));
   ASSERT_TRUE(plat::IniReadString(other, "Talvoran", "DeviceName", v));
   EXPECT_EQ(v, "Приёмник");
+}
+
+TEST(IniProfile, AFileInAnEncodingTheWriterCannotKeepIsLeftAsItIs) {
+  // UTF-16LE without its mark and UTF-16BE with one: a write would put 8-bit lines into 16-bit text.
+  testsupport::TTempDir dir;
+  const std::string le = Utf16File(u"[Talvoran]\r\nSnrDb=7\r\n").substr(2);
+  std::string be = "\xFE\xFF";
+  for (size_t i = 0; i < le.size(); i += 2) be += {le[i + 1], le[i]};
+  for (const std::string& bytes : {le, be}) {
+    const std::string path = dir.File("foreign.ini");
+    ASSERT_TRUE(testsupport::WriteWholeFile(path, bytes));
+    EXPECT_FALSE(plat::IniWriteString(path, "Talvoran", "SnrDb", "12"));
+    EXPECT_EQ(testsupport::ReadWholeFile(path), bytes);
+  }
+}
+
+TEST(IniProfile, AReadOnlyFileIsNotReplaced) {
+  // No write permission in the mode counts even for root, who could write the file all the same.
+  testsupport::TTempDir dir;
+  const std::string path = dir.File("locked.ini"), bytes = "[Talvoran]\r\nSnrDb=7\r\n";
+  ASSERT_TRUE(testsupport::WriteWholeFile(path, bytes));
+  ASSERT_EQ(chmod(path.c_str(), 0444), 0);
+  EXPECT_FALSE(plat::IniWriteString(path, "Talvoran", "SnrDb", "12"));
+  EXPECT_EQ(testsupport::ReadWholeFile(path), bytes);
+  // Writable again, it is written, and on Linux keeps its permissions through the replacement.
+  ASSERT_EQ(chmod(path.c_str(), 0640), 0);
+  EXPECT_TRUE(plat::IniWriteString(path, "Talvoran", "SnrDb", "12"));
+#ifndef _WIN32
+  struct stat st {};
+  ASSERT_EQ(stat(path.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0640u);
+#endif
 }
 
 TEST(FindFiles, MaskSizeAndTime) {
