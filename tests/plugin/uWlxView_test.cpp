@@ -11,6 +11,8 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <thread>
 
 #include "FakeEngine.h"
@@ -34,6 +36,14 @@ class TScriptedEngine {
   TScriptedEngine() {
     FEngine.SetResponder([this](const TRequest& r) { return Answer(r); });
     EXPECT_TRUE(FEngine.Start());
+  }
+  ~TScriptedEngine() {
+    {
+      std::lock_guard<std::mutex> hold(FLock);
+      FReleaseLive = true;
+    }
+    FLiveWake.notify_all();
+    FEngine.Stop();  // its connections end before the members they use
   }
   TLiveViewOptions Options() {
     TLiveViewOptions o;
@@ -67,6 +77,7 @@ class TScriptedEngine {
   TFakeEngine& Engine() { return FEngine; }
 
   std::atomic<bool> RefuseLive{false};
+  std::atomic<bool> HoldLive{false};  // LIVE is read and never answered
   // ENVELOPE: the lanes (Hz, count) and how many levels each reply carries per lane.
   std::mutex FLock;
   std::vector<std::pair<int64_t, int64_t>> Lanes;
@@ -78,6 +89,11 @@ class TScriptedEngine {
     const std::string c = Command(r);
     TTextLines reply{"OK"};
     if (c == "LIVE" && RefuseLive) return FrameReply({"ERR no receiver found"});
+    if (c == "LIVE" && HoldLive) {
+      std::unique_lock<std::mutex> hold(FLock);
+      FLiveWake.wait(hold, [this] { return FReleaseLive; });
+      return "";
+    }
     if (c == "SPECTRUM") {
       reply.push_back("Center=145000000");
       reply.push_back("Rate=48000");
@@ -107,6 +123,8 @@ class TScriptedEngine {
   TFakeEngine FEngine;
   std::vector<uint32_t> FSleeps;
   int64_t FSeq = 0;
+  std::condition_variable FLiveWake;
+  bool FReleaseLive = false;
 };
 
 // The parent the host would give: a window of its own.
@@ -196,7 +214,7 @@ TEST(LiveViewWindow, AudioTicketStartsLiveAudioFollowsItsOwnLaneAndStopsIt) {
       parent.Handle, painttest::LiveTicket("audio", 145012500, 20000, "t", "AM"), cfg, engine.Options());
   ASSERT_NE(w, 0u);
   ASSERT_TRUE(engine.WaitFor("ENVELOPE", 3));
-  EXPECT_TRUE(ViewOf(w)->AudioStarted());
+  EXPECT_TRUE(ViewOf(w)->StopsAudioOnClose());
   CloseLiveView(w);
   const std::vector<TRequest> all = engine.Requests();
   ASSERT_GE(all.size(), 5u);
@@ -219,7 +237,7 @@ TEST(LiveViewWindow, AudioTicketWithoutFrequencyPollsButSendsNoLive) {
   const plat::TWindowHandle w = OpenLiveViewWith(
       parent.Handle, painttest::LiveTicket("audio", 0, 0, "t", "AM"), TTalvConfig{}, engine.Options());
   ASSERT_TRUE(engine.WaitFor("ENVELOPE", 2));
-  EXPECT_FALSE(ViewOf(w)->AudioStarted());
+  EXPECT_FALSE(ViewOf(w)->StopsAudioOnClose());
   CloseLiveView(w);
   for (const TRequest& r : engine.Requests()) EXPECT_EQ(Command(r), "ENVELOPE");
 }
@@ -255,7 +273,7 @@ TEST(LiveViewWindow, RefusedLiveAudioStaysShownUntilThereIsSomethingToDraw) {
       parent.Handle, painttest::LiveTicket("multi", 0, 0, "t", "AM"), TTalvConfig{}, engine.Options());
   ASSERT_TRUE(engine.WaitFor("ENVELOPE", 3));  // polls that succeed with no lane
   EXPECT_EQ(ViewOf(w)->State().StatusText, "live audio: no receiver found");
-  EXPECT_FALSE(ViewOf(w)->AudioStarted());
+  EXPECT_FALSE(ViewOf(w)->StopsAudioOnClose());
   {
     std::lock_guard<std::mutex> hold(engine.FLock);
     engine.Lanes = {{145000000, 0}};
@@ -275,6 +293,25 @@ TEST(LiveViewWindow, RefusedLiveAudioStaysShownUntilThereIsSomethingToDraw) {
     EXPECT_EQ(BodyValue(r.Body, "EnvMax"), "1024");
   }
   for (uint32_t ms : engine.Sleeps()) EXPECT_EQ(ms, 120u);
+}
+
+TEST(LiveViewWindow, AnUnansweredLiveHoldsTheHostNoLongerThanAPollAndIsStoppedOnClose) {
+  TScriptedEngine engine;
+  engine.HoldLive = true;
+  TParent parent;
+  const auto t0 = std::chrono::steady_clock::now();
+  const plat::TWindowHandle w =
+      OpenLiveViewWith(parent.Handle, painttest::LiveTicket("audio", 145012500, 20000, "t", "AM"),
+                       TTalvConfig{}, engine.Options());
+  const auto ms =
+      std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0).count();
+  EXPECT_LT(ms, 5000) << "the client's ordinary reply bound is 15 s; the view waits about a second";
+  ASSERT_NE(w, 0u);
+  ASSERT_TRUE(engine.WaitFor("ENVELOPE", 2));  // polling goes on
+  EXPECT_EQ(ViewOf(w)->State().StatusText, "live audio: no reply from engine");
+  CloseLiveView(w);
+  // The engine may have started audio after the view stopped waiting: closing stops it.
+  EXPECT_EQ(engine.Of("LIVESTOP").size(), 1u);
 }
 
 TEST(LiveViewWindow, FailedPollsShowTheEngineText) {
