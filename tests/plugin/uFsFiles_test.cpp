@@ -331,32 +331,22 @@ TEST_F(FsFiles, TicketFilesOpenTheListerWindowAndOtherFilesDoNot) {
 #ifndef _WIN32
 // Opening a FIFO for reading waits for a writer. Should an export wait, a writer comes after a while
 // and ends that wait, so the test fails rather than hangs.
-TEST_F(FsFiles, AFifoIsRefusedAtOnceByEveryExportThatOpensAFile) {
+TEST_F(FsFiles, AFifoIsNeitherATicketNorAThumbnailAndIsRefusedAtOnce) {
   TTalvConfig all = LoadPluginConfig();
   all.ThumbAllWav = true;
   ASSERT_TRUE(SavePluginConfig(all));
   const std::string fifo = Out.File("x.wav");
-  const std::string takeFifo = Channel + plat::PathSeparator() + "145.0125MHz_20240131_000000.wav";
   ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-  ASSERT_EQ(mkfifo(takeFifo.c_str(), 0600), 0);
-  const plat::TWindowHandle parent = plat::CreateHiddenWindow("TalvoranTestLister");
   std::future<void> done = std::async(std::launch::async, [&] {
-    EXPECT_EQ(PluginListLoad(parent, fifo, 0), 0u);
+    EXPECT_EQ(PluginListLoad(0, fifo, 0), 0u);
     EXPECT_EQ(PluginListPreviewBitmap(fifo, 32, 32), 0u);
-    uintptr_t bitmap = 0;
-    const std::string entry = "\\Channels\\145.012500 MHz\\145.0125MHz_20240131_000000.wav";
-    EXPECT_EQ(PluginPreviewBitmap(entry, 32, 32, bitmap), kFsBitmapNone);
-    EXPECT_EQ(PluginGetFile(entry, Local("copy.wav"), 0), kFsFileNotFound);
   });
-  if (done.wait_for(std::chrono::seconds(5)) != std::future_status::ready) {
-    ADD_FAILURE() << "an export waited for a FIFO's writer";
-    while (done.wait_for(std::chrono::milliseconds(50)) != std::future_status::ready)
-      for (const std::string& f : {fifo, takeFifo}) {
-        const int writer = open(f.c_str(), O_WRONLY | O_NONBLOCK);
-        if (writer >= 0) close(writer);
-      }
+  if (done.wait_for(std::chrono::seconds(5)) == std::future_status::ready) return;
+  ADD_FAILURE() << "an export waited for the FIFO's writer";
+  while (done.wait_for(std::chrono::milliseconds(50)) != std::future_status::ready) {
+    const int writer = open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+    if (writer >= 0) close(writer);
   }
-  plat::DestroyHiddenWindow(parent);
 }
 #endif
 
