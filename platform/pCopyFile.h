@@ -3,8 +3,9 @@
 // The progress routine is called with the total size and the bytes copied so far (first with 0, then
 // as the copy goes on); answering true cancels the copy, which then leaves no target file behind.
 // Each copy carries its own routine, so copies on several threads never mix their reports.
-// Paths are UTF-8. A read/write loop in 1 MiB chunks on every system; a target folder that is missing
-// counts as not found, as the system's own copy reports it.
+// Paths are UTF-8. A read/write loop in 1 MiB chunks on every system; a source that is no regular file
+// (a folder, a FIFO, a device) and a target folder that is missing count as not found, as the
+// system's own copy reports them.
 #include <cstdint>
 #include <functional>
 #include <string>

@@ -16,8 +16,9 @@ class TReadFile {
   TReadFile(const TReadFile&) = delete;
   TReadFile& operator=(const TReadFile&) = delete;
 
-  // Opens an existing file; sequential tells the system that reads mostly go forward. Closes any file
-  // open before.
+  // Opens an existing regular file; anything else by that name (a folder, a FIFO, a device) is
+  // refused at once, never waited on. sequential tells the system that reads mostly go forward.
+  // Closes any file open before.
   bool Open(const std::string& path, bool sequential = false);
   bool IsOpen() const;
   // The file's size in bytes; -1 when closed or when the system cannot tell.

@@ -15,6 +15,9 @@ constexpr TPixel kStripCurve = RgbPixel(90, 220, 140);
 constexpr TPixel kStripArea = RgbPixel(30, 90, 66);
 constexpr float kFailedRowDb = -200.0f;
 constexpr double kSpanSeconds = 30.0;
+// Chunks the header walk reads at most. WAV files hold a handful; past that it is walking padding or
+// a crafted run of empty chunks (8 bytes each), which would make the work grow with the file.
+constexpr int kMaxWavChunks = 64;
 
 uint32_t U32At(const uint8_t* p) {
   return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
@@ -44,7 +47,7 @@ bool ReadWavHeader(const std::string& path, TWavInfo& info) {
   bool pcm = false, haveFmt = false, haveData = false, haveAuxi = false;
   int64_t dataLength = 0;
   int64_t at = 12;
-  while (at + 8 <= fileSize) {
+  for (int chunks = 0; chunks < kMaxWavChunks && at + 8 <= fileSize; ++chunks) {
     uint8_t chunk[8];
     if (!ReadAtOffset(info.File, at, chunk, sizeof(chunk))) break;
     const int64_t size = U32At(chunk + 4);

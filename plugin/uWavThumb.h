@@ -4,7 +4,8 @@
 // samples, stereo audio (both channels averaged), odd chunk sizes, and a take still being written,
 // whose "data" size is 0 and runs to the end of the file. The picture shows up to the first 30
 // seconds, time rising from the bottom edge, with a small spectrum strip on top; the work is bounded
-// by the picture's height (at most 4 FFTs per row), not by the file's length.
+// by the picture's height (at most 4 FFTs per row) and the header walk by a number of chunks, never
+// by the file's length. Only regular files are opened.
 //
 // The pixels are drawn by the portable painter (DrawWavThumbnail); MakeWavThumbnail hands them to
 // the host as a bitmap of the system. LevelToColor is the one colour map of levels, shared with the

@@ -43,8 +43,7 @@ TViewWnd::TViewWnd(plat::TWindowHandle parent, const TViewTicket& ticket, const 
     : FTicket(ticket),
       FSettings(settings),
       FOptions(options),
-      FLiveClient(options.Client),
-      FPollClient(Bounded(options.Client)),
+      FClient(Bounded(options.Client)),
       FScene(ticket),
       FStatusText("connecting to the engine..."),
       FRing(static_cast<size_t>(kLevelRingSize)) {
@@ -55,9 +54,9 @@ TViewWnd::TViewWnd(plat::TWindowHandle parent, const TViewTicket& ticket, const 
 
 TViewWnd::~TViewWnd() {
   StopPolling();
-  if (FAudioStarted) {
+  if (FStopAudioOnClose) {
     std::string ignored;
-    FPollClient.StopLive(ignored);
+    FClient.StopLive(ignored);
   }
   FWindow.Destroy();
 }
@@ -67,17 +66,16 @@ void TViewWnd::StartLiveAudio() {
   bool asked = false, ok = false;
   if (Kind() == lkMulti) {
     asked = true;
-    ok = FLiveClient.StartLiveMulti(FSettings, error);
+    ok = FClient.StartLiveMulti(FSettings, error);
   } else if (Kind() == lkAudio && FTicket.CenterHz >= 1) {
     asked = true;
-    ok = FLiveClient.StartLive(FSettings, FTicket.CenterHz,
-                               ParseModulation(FTicket.Modulation, FSettings.Modulation), error);
+    ok = FClient.StartLive(FSettings, FTicket.CenterHz,
+                           ParseModulation(FTicket.Modulation, FSettings.Modulation), error);
   }
   if (!asked) return;
-  if (ok) {
-    FAudioStarted = true;
-    return;
-  }
+  // Without a reply in time the request was still sent: the engine may start the audio after all.
+  FStopAudioOnClose = ok || error == ipc::kErrNoReply;
+  if (ok) return;
   std::lock_guard<std::mutex> hold(FLock);
   FRefusalText = "live audio: " + error;
   FStatusText = FRefusalText;
@@ -99,7 +97,7 @@ uint32_t TViewWnd::PollOnce() {
     int64_t seq = 0;
     bool live = false;
     int32_t rate = 0;
-    const bool ok = FPollClient.Envelope(FSettings, 0, kMultiEnvMax, lanes, seq, live, rate);
+    const bool ok = FClient.Envelope(FSettings, 0, kMultiEnvMax, lanes, seq, live, rate);
     const std::string error = ok ? std::string() : EngineLastError();
     std::lock_guard<std::mutex> hold(FLock);
     if (ok) {
@@ -122,7 +120,7 @@ uint32_t TViewWnd::PollOnce() {
     int64_t seq = 0;
     bool live = false;
     int32_t rate = 0;
-    const bool ok = FPollClient.Envelope(FSettings, after, kAudioEnvMax, lanes, seq, live, rate);
+    const bool ok = FClient.Envelope(FSettings, after, kAudioEnvMax, lanes, seq, live, rate);
     const std::string error = ok ? std::string() : EngineLastError();
     std::lock_guard<std::mutex> hold(FLock);
     if (ok) {
@@ -151,7 +149,7 @@ uint32_t TViewWnd::PollOnce() {
       hi = FTicket.CenterHz + FTicket.SpanHz / 2;
     }
     TTalvFrame frame;
-    const bool ok = FPollClient.Spectrum(FSettings, FTicket.CenterHz, kSpectrumPollBins, lo, hi, frame);
+    const bool ok = FClient.Spectrum(FSettings, FTicket.CenterHz, kSpectrumPollBins, lo, hi, frame);
     const std::string error = ok ? std::string() : EngineLastError();
     std::lock_guard<std::mutex> hold(FLock);
     if (ok) {

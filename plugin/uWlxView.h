@@ -9,10 +9,16 @@
 // view (continuing after its own lane's count), ENVELOPE every 120 ms for a multi view. Each result,
 // or the error text, is stored under the view's lock; then the thread posts the window a repaint.
 //
+// Every request of a view, LIVE included, waits at most kViewReplyTimeoutMs for each read of its reply,
+// so neither opening (on the host's thread) nor closing holds the host for long when the engine hangs.
+// A LIVE that got no reply in time shows as refused ("live audio: no reply from engine"), but the
+// engine may still start the audio once it gets to it: such a view stops live audio on close as one
+// whose LIVE succeeded does.
+//
 // Closing (CloseLiveView, or the system destroying the window with its parent) wakes the thread from
-// its sleep at once, waits for its current request, whose reads are bounded (kViewReplyTimeoutMs), and
-// sends LIVESTOP when this view started audio. So a close returns within about a second even when
-// the engine hangs, and a view never outlives its window.
+// its sleep at once, waits for its current request and sends LIVESTOP when this view started audio
+// or may have. So a close returns within about two seconds even when the engine hangs, and a view
+// never outlives its window.
 //
 // Threads: the host's window thread creates, paints and destroys; the poll thread only requests,
 // stores under the lock and posts. The scene (waterfall, marks) belongs to the window thread.
@@ -29,7 +35,7 @@
 #include "uLiveDraw.h"
 #include "uTalvProto.h"
 
-// Every read of a view's poll and LIVESTOP replies waits at most this long.
+// Every read of a view's replies waits at most this long.
 constexpr uint32_t kViewReplyTimeoutMs = 1000;
 constexpr uint32_t kSpectrumPollMs = 60;
 constexpr uint32_t kAudioPollMs = 60;
@@ -40,8 +46,7 @@ constexpr int32_t kMultiEnvMax = 1024;
 constexpr int32_t kLevelRingSize = 4096;
 
 struct TLiveViewOptions {
-  // The engine client of the view; LIVE uses it as it is, the polls and LIVESTOP with their reads
-  // bounded to kViewReplyTimeoutMs.
+  // The engine client of the view, its reads bounded to kViewReplyTimeoutMs.
   TEngineClientSetup Client;
   // Tests: told of each poll's sleep before it starts.
   std::function<void(uint32_t ms)> OnSleep;
@@ -59,7 +64,8 @@ class TViewWnd : public plat::IViewWindowOwner {
 
   plat::TWindowHandle Window() const { return FWindow.Handle(); }
   TLiveKind Kind() const { return FScene.Kind(); }
-  bool AudioStarted() const { return FAudioStarted; }
+  // LIVE succeeded or went unanswered: closing sends LIVESTOP.
+  bool StopsAudioOnClose() const { return FStopAudioOnClose; }
 
   // One pass of the poll loop without the sleep: request, store, post. Returns the sleep it asks for.
   uint32_t PollOnce();
@@ -93,11 +99,10 @@ class TViewWnd : public plat::IViewWindowOwner {
   TViewTicket FTicket;
   TTalvConfig FSettings;
   TLiveViewOptions FOptions;
-  TEngineClient FLiveClient;  // LIVE, unbounded as the client's setup says
-  TEngineClient FPollClient;  // polls and LIVESTOP, bounded reads
+  TEngineClient FClient;  // bounded reads
   plat::TViewWindow FWindow;
   TLiveScene FScene;  // window thread only
-  bool FAudioStarted = false;
+  bool FStopAudioOnClose = false;
 
   mutable std::mutex FLock;  // guards everything below (the poll thread's results)
   TTalvFrame FFrame;

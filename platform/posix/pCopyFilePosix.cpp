@@ -6,17 +6,18 @@
 #include <vector>
 
 #include "pCopyFile.h"
+#include "xOpenRead.h"
 
 namespace plat {
 
 TCopyResult CopyFileWithProgress(const std::string& source, const std::string& target, bool overwrite,
                                  const TCopyProgress& progress) {
-  const int in = ::open(source.c_str(), O_RDONLY | O_CLOEXEC);
+  const int in = OpenRegularFileForReading(source);
   if (in < 0) return errno == ENOENT || errno == ENOTDIR ? TCopyResult::SourceNotFound : TCopyResult::Failed;
   struct stat st;
-  if (::fstat(in, &st) != 0 || S_ISDIR(st.st_mode)) {
+  if (::fstat(in, &st) != 0) {
     ::close(in);
-    return TCopyResult::SourceNotFound;
+    return TCopyResult::Failed;
   }
   const int out =
       ::open(target.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | (overwrite ? O_TRUNC : O_EXCL), 0644);

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include "pReadFile.h"
+#include "xOpenRead.h"
 
 namespace plat {
 
@@ -11,15 +12,30 @@ TReadFile::~TReadFile() {
   Close();
 }
 
+int OpenRegularFileForReading(const std::string& path) {
+  struct stat st;
+  if (::stat(path.c_str(), &st) != 0) return -1;
+  if (!S_ISREG(st.st_mode)) {
+    errno = ENOENT;  // no file to read by that name
+    return -1;
+  }
+  // Without waiting, should a FIFO have taken the name since the look.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return -1;
+  const int flags = ::fcntl(fd, F_GETFL);
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || flags < 0 ||
+      ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+    ::close(fd);
+    errno = ENOENT;
+    return -1;
+  }
+  return fd;
+}
+
 bool TReadFile::Open(const std::string& path, bool sequential) {
   Close();
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  const int fd = OpenRegularFileForReading(path);
   if (fd < 0) return false;
-  struct stat st;
-  if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
-    ::close(fd);
-    return false;
-  }
 #ifdef POSIX_FADV_SEQUENTIAL
   if (sequential) ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
 #endif

@@ -5,14 +5,14 @@
 #include <vector>
 
 #include "pCopyFile.h"
+#include "wOpenRead.h"
 #include "wText.h"
 
 namespace plat {
 
 TCopyResult CopyFileWithProgress(const std::string& source, const std::string& target, bool overwrite,
                                  const TCopyProgress& progress) {
-  HANDLE in = CreateFileW(ToWide(source).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                          OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+  HANDLE in = OpenRegularFileForReading(source, FILE_FLAG_SEQUENTIAL_SCAN);
   if (in == INVALID_HANDLE_VALUE) {
     const DWORD e = GetLastError();
     return e == ERROR_FILE_NOT_FOUND || e == ERROR_PATH_NOT_FOUND ? TCopyResult::SourceNotFound

@@ -1,6 +1,7 @@
 #include <windows.h>
 
 #include "pReadFile.h"
+#include "wOpenRead.h"
 #include "wText.h"
 
 namespace plat {
@@ -9,11 +10,20 @@ TReadFile::~TReadFile() {
   Close();
 }
 
+HANDLE OpenRegularFileForReading(const std::string& path, DWORD flags) {
+  HANDLE h = CreateFileW(ToWide(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | flags, nullptr);
+  if (h != INVALID_HANDLE_VALUE && GetFileType(h) != FILE_TYPE_DISK) {
+    CloseHandle(h);
+    SetLastError(ERROR_FILE_NOT_FOUND);
+    return INVALID_HANDLE_VALUE;
+  }
+  return h;
+}
+
 bool TReadFile::Open(const std::string& path, bool sequential) {
   Close();
-  const DWORD flags = FILE_ATTRIBUTE_NORMAL | (sequential ? FILE_FLAG_SEQUENTIAL_SCAN : 0);
-  HANDLE h = CreateFileW(ToWide(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                         OPEN_EXISTING, flags, nullptr);
+  HANDLE h = OpenRegularFileForReading(path, sequential ? FILE_FLAG_SEQUENTIAL_SCAN : 0);
   if (h == INVALID_HANDLE_VALUE) return false;
   FHandle = reinterpret_cast<intptr_t>(h);
   return true;

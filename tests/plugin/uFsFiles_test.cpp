@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <future>
 #include <mutex>
 #include <thread>
 
@@ -22,6 +23,12 @@
 #include "uHostUi.h"
 #include "uIpcClient.h"
 #include "uPluginConfig.h"
+
+#ifndef _WIN32
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 using testsupport::TTempDir;
 using testsupport::WriteWholeFile;
@@ -318,6 +325,28 @@ TEST_F(FsFiles, TicketFilesOpenTheListerWindowAndOtherFilesDoNot) {
 
   plat::DestroyHiddenWindow(parent);
   DefaultEngineClient() = TEngineClient(old);
+}
+#endif
+
+#ifndef _WIN32
+// Opening a FIFO for reading waits for a writer. Should an export wait, a writer comes after a while
+// and ends that wait, so the test fails rather than hangs.
+TEST_F(FsFiles, AFifoIsNeitherATicketNorAThumbnailAndIsRefusedAtOnce) {
+  TTalvConfig all = LoadPluginConfig();
+  all.ThumbAllWav = true;
+  ASSERT_TRUE(SavePluginConfig(all));
+  const std::string fifo = Out.File("x.wav");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  std::future<void> done = std::async(std::launch::async, [&] {
+    EXPECT_EQ(PluginListLoad(0, fifo, 0), 0u);
+    EXPECT_EQ(PluginListPreviewBitmap(fifo, 32, 32), 0u);
+  });
+  if (done.wait_for(std::chrono::seconds(5)) == std::future_status::ready) return;
+  ADD_FAILURE() << "an export waited for the FIFO's writer";
+  while (done.wait_for(std::chrono::milliseconds(50)) != std::future_status::ready) {
+    const int writer = open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+    if (writer >= 0) close(writer);
+  }
 }
 #endif
 

@@ -152,6 +152,20 @@ TEST(WavReader, DataSizeZeroRunsToTheEndAndItsSamplesAreNeverChunkHeaders) {
   EXPECT_EQ(info.FrameCount, static_cast<int64_t>(trap.size() / 2));
 }
 
+TEST(WavReader, TheChunkWalkIsBoundedSoARunOfZerosAfterTheDataCostsNothing) {
+  // Mend: every 8 zero bytes after "data" read as an empty chunk, so a file padded with zeros (or a
+  // sparse one of some GiB) was walked 8 bytes per read. The walk now ends within a few dozen
+  // chunks: the floating-point "fmt " past 1 MiB of zeros is never reached.
+  TWavSpec spec;
+  spec.After = {
+      std::string(1 << 20, '\0') +
+      Chunk("fmt ", std::string("\x03\x00\x01\x00\x80\xBB\x00\x00\x00\x77\x01\x00\x04\x00\x20\x00", 16))};
+  TTempDir dir;
+  const std::string path = Write(dir, "padded.wav", WavBytes(spec, Pcm16(std::vector<double>(8192, 0.25))));
+  TPixelFrame f;
+  EXPECT_TRUE(Draw(path, 32, 32, f));
+}
+
 TEST(WavThumbnail, SilenceGivesTheMiddleColourEverywhereAndAHalfHighStrip) {
   TTempDir dir;
   const std::string path = Write(dir, "quiet.wav", WavBytes({}, Pcm16(std::vector<double>(48000, 0.0))));

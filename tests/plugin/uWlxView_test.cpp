@@ -196,7 +196,7 @@ TEST(LiveViewWindow, AudioTicketStartsLiveAudioFollowsItsOwnLaneAndStopsIt) {
       parent.Handle, painttest::LiveTicket("audio", 145012500, 20000, "t", "AM"), cfg, engine.Options());
   ASSERT_NE(w, 0u);
   ASSERT_TRUE(engine.WaitFor("ENVELOPE", 3));
-  EXPECT_TRUE(ViewOf(w)->AudioStarted());
+  EXPECT_TRUE(ViewOf(w)->StopsAudioOnClose());
   CloseLiveView(w);
   const std::vector<TRequest> all = engine.Requests();
   ASSERT_GE(all.size(), 5u);
@@ -219,7 +219,7 @@ TEST(LiveViewWindow, AudioTicketWithoutFrequencyPollsButSendsNoLive) {
   const plat::TWindowHandle w = OpenLiveViewWith(
       parent.Handle, painttest::LiveTicket("audio", 0, 0, "t", "AM"), TTalvConfig{}, engine.Options());
   ASSERT_TRUE(engine.WaitFor("ENVELOPE", 2));
-  EXPECT_FALSE(ViewOf(w)->AudioStarted());
+  EXPECT_FALSE(ViewOf(w)->StopsAudioOnClose());
   CloseLiveView(w);
   for (const TRequest& r : engine.Requests()) EXPECT_EQ(Command(r), "ENVELOPE");
 }
@@ -255,7 +255,7 @@ TEST(LiveViewWindow, RefusedLiveAudioStaysShownUntilThereIsSomethingToDraw) {
       parent.Handle, painttest::LiveTicket("multi", 0, 0, "t", "AM"), TTalvConfig{}, engine.Options());
   ASSERT_TRUE(engine.WaitFor("ENVELOPE", 3));  // polls that succeed with no lane
   EXPECT_EQ(ViewOf(w)->State().StatusText, "live audio: no receiver found");
-  EXPECT_FALSE(ViewOf(w)->AudioStarted());
+  EXPECT_FALSE(ViewOf(w)->StopsAudioOnClose());
   {
     std::lock_guard<std::mutex> hold(engine.FLock);
     engine.Lanes = {{145000000, 0}};
@@ -275,6 +275,26 @@ TEST(LiveViewWindow, RefusedLiveAudioStaysShownUntilThereIsSomethingToDraw) {
     EXPECT_EQ(BodyValue(r.Body, "EnvMax"), "1024");
   }
   for (uint32_t ms : engine.Sleeps()) EXPECT_EQ(ms, 120u);
+}
+
+TEST(LiveViewWindow, AnUnansweredLiveHoldsTheHostNoLongerThanAPollAndIsStoppedOnClose) {
+  TScriptedEngine engine;
+  engine.Engine().SetSilent(true);  // LIVE is read and never answered
+  TParent parent;
+  const auto t0 = std::chrono::steady_clock::now();
+  const plat::TWindowHandle w =
+      OpenLiveViewWith(parent.Handle, painttest::LiveTicket("audio", 145012500, 20000, "t", "AM"),
+                       TTalvConfig{}, engine.Options());
+  const auto ms =
+      std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0).count();
+  engine.Engine().SetSilent(false);
+  EXPECT_LT(ms, 5000) << "the client's ordinary reply bound is 15 s; the view waits about a second";
+  ASSERT_NE(w, 0u);
+  ASSERT_TRUE(engine.WaitFor("ENVELOPE", 3));  // polling goes on (the first may have gone unanswered)
+  EXPECT_EQ(ViewOf(w)->State().StatusText, "live audio: no reply from engine");
+  CloseLiveView(w);
+  // The engine may have started audio after the view stopped waiting: closing stops it.
+  EXPECT_EQ(engine.Of("LIVESTOP").size(), 1u);
 }
 
 TEST(LiveViewWindow, FailedPollsShowTheEngineText) {
