@@ -265,7 +265,9 @@ TEST_F(TLister, SpectrumViewShowsTheSceneWithTheCursorReadout) {
   HWND view = Open("spectrum", 145000000, 1000000, "145 MHz  live", "SPECTRUM");
   ASSERT_NE(view, nullptr);
   const int32_t dpi = plat::WindowDpi(reinterpret_cast<plat::TWindowHandle>(view));
-  if (WantedDpi()) EXPECT_EQ(dpi, WantedDpi());
+  if (WantedDpi()) {
+    EXPECT_EQ(dpi, WantedDpi());
+  }
   const TSpectrumLayout lay = SpectrumLayout(kWidth, kHeight, dpi);
   const TPaintPoint cursor = {lay.Trace.Left + 301, lay.Trace.Top + 40};
   SetCursorPos(cursor.X, cursor.Y);  // the lister's frame sits at 0, 0 without a border
