@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include "pBinFile.h"
+#include "xOpenRegular.h"
 
 namespace plat {
 
@@ -13,7 +14,7 @@ TBinFile::~TBinFile() {
 
 namespace {
 intptr_t OpenForWriting(const std::string& path, int createFlags) {
-  return ::open(path.c_str(), O_WRONLY | O_CLOEXEC | createFlags, 0644);
+  return OpenRegularFileForWriting(path, createFlags);
 }
 }  // namespace
 

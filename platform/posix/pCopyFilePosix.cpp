@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "pCopyFile.h"
-#include "xOpenRead.h"
+#include "xOpenRegular.h"
 
 namespace plat {
 
@@ -19,8 +19,7 @@ TCopyResult CopyFileWithProgress(const std::string& source, const std::string& t
     ::close(in);
     return TCopyResult::Failed;
   }
-  const int out =
-      ::open(target.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | (overwrite ? O_TRUNC : O_EXCL), 0644);
+  const int out = OpenRegularFileForWriting(target, O_CREAT | (overwrite ? O_TRUNC : O_EXCL));
   if (out < 0) {
     const int e = errno;
     ::close(in);

@@ -4,32 +4,12 @@
 #include <unistd.h>
 
 #include "pReadFile.h"
-#include "xOpenRead.h"
+#include "xOpenRegular.h"
 
 namespace plat {
 
 TReadFile::~TReadFile() {
   Close();
-}
-
-int OpenRegularFileForReading(const std::string& path) {
-  struct stat st;
-  if (::stat(path.c_str(), &st) != 0) return -1;
-  if (!S_ISREG(st.st_mode)) {
-    errno = ENOENT;  // no file to read by that name
-    return -1;
-  }
-  // Without waiting, should a FIFO have taken the name since the look.
-  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return -1;
-  const int flags = ::fcntl(fd, F_GETFL);
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || flags < 0 ||
-      ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
-    ::close(fd);
-    errno = ENOENT;
-    return -1;
-  }
-  return fd;
 }
 
 bool TReadFile::Open(const std::string& path, bool sequential) {

@@ -1,6 +1,7 @@
 #include <windows.h>
 
 #include "pBinFile.h"
+#include "wOpenRegular.h"
 #include "wText.h"
 
 namespace plat {
@@ -11,8 +12,7 @@ TBinFile::~TBinFile() {
 
 namespace {
 intptr_t OpenForWriting(const std::string& path, DWORD disposition) {
-  HANDLE h = CreateFileW(ToWide(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, disposition,
-                         FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE h = OpenRegularFileForWriting(path, FILE_SHARE_READ, disposition);
   return h == INVALID_HANDLE_VALUE ? -1 : reinterpret_cast<intptr_t>(h);
 }
 }  // namespace

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "pCopyFile.h"
-#include "wOpenRead.h"
+#include "wOpenRegular.h"
 #include "wText.h"
 
 namespace plat {
@@ -26,8 +26,7 @@ TCopyResult CopyFileWithProgress(const std::string& source, const std::string& t
     return TCopyResult::Failed;
   }
   const std::wstring targetW = ToWide(target);
-  HANDLE out = CreateFileW(targetW.c_str(), GENERIC_WRITE, 0, nullptr, overwrite ? CREATE_ALWAYS : CREATE_NEW,
-                           FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE out = OpenRegularFileForWriting(target, 0, overwrite ? CREATE_ALWAYS : CREATE_NEW);
   if (out == INVALID_HANDLE_VALUE) {
     const DWORD e = GetLastError();
     CloseHandle(in);

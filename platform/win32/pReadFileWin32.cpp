@@ -1,24 +1,13 @@
 #include <windows.h>
 
 #include "pReadFile.h"
-#include "wOpenRead.h"
+#include "wOpenRegular.h"
 #include "wText.h"
 
 namespace plat {
 
 TReadFile::~TReadFile() {
   Close();
-}
-
-HANDLE OpenRegularFileForReading(const std::string& path, DWORD flags) {
-  HANDLE h = CreateFileW(ToWide(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | flags, nullptr);
-  if (h != INVALID_HANDLE_VALUE && GetFileType(h) != FILE_TYPE_DISK) {
-    CloseHandle(h);
-    SetLastError(ERROR_FILE_NOT_FOUND);
-    return INVALID_HANDLE_VALUE;
-  }
-  return h;
 }
 
 bool TReadFile::Open(const std::string& path, bool sequential) {

@@ -331,7 +331,7 @@ TEST_F(FsFiles, TicketFilesOpenTheListerWindowAndOtherFilesDoNot) {
 #ifndef _WIN32
 // Opening a FIFO for reading waits for a writer. Should an export wait, a writer comes after a while
 // and ends that wait, so the test fails rather than hangs.
-TEST_F(FsFiles, AFifoIsNeitherATicketNorAThumbnailAndIsRefusedAtOnce) {
+TEST_F(FsFiles, AFifoIsNeitherATicketNorAThumbnailNorACopyTargetAndIsRefusedAtOnce) {
   TTalvConfig all = LoadPluginConfig();
   all.ThumbAllWav = true;
   ASSERT_TRUE(SavePluginConfig(all));
@@ -340,13 +340,22 @@ TEST_F(FsFiles, AFifoIsNeitherATicketNorAThumbnailAndIsRefusedAtOnce) {
   std::future<void> done = std::async(std::launch::async, [&] {
     EXPECT_EQ(PluginListLoad(0, fifo, 0), 0u);
     EXPECT_EQ(PluginListPreviewBitmap(fifo, 32, 32), 0u);
+    // As the local side of a fetch, even with the overwrite bit: a recording and a generated file.
+    EXPECT_EQ(PluginGetFile(kTakeEntry, fifo, kFsCopyFlagOverwrite), kFsFileWriteError);
+    EXPECT_EQ(PluginGetFile("\\Spectrum\\*** live view.talvview", fifo, kFsCopyFlagOverwrite),
+              kFsFileWriteError);
   });
   if (done.wait_for(std::chrono::seconds(5)) == std::future_status::ready) return;
-  ADD_FAILURE() << "an export waited for the FIFO's writer";
+  ADD_FAILURE() << "an export waited for the FIFO's other side";
+  const int reader = open(fifo.c_str(), O_RDONLY | O_NONBLOCK);  // frees a waiting writer, then drains it
+  char sink[4096];
   while (done.wait_for(std::chrono::milliseconds(50)) != std::future_status::ready) {
     const int writer = open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
     if (writer >= 0) close(writer);
+    while (read(reader, sink, sizeof sink) > 0) {
+    }
   }
+  close(reader);
 }
 #endif
 
