@@ -116,8 +116,13 @@ TChannelRecorder::TChannelRecorder(const TTalvConfig& config, const std::string&
       FAudioRate(config.AudioRate < 1 ? 48000 : config.AudioRate),
       FRoot(root),
       FLastTrigger(clock.NowMs()) {
+  SetHangTimeMs(config.HangTimeMs);
+}
+
+void TChannelRecorder::SetHangTimeMs(int32_t hangMs) {
+  FConfig.HangTimeMs = hangMs;
   // One hang time of audio, computed in single precision as the settings intend.
-  const float cap = static_cast<float>(FAudioRate) * (static_cast<float>(config.HangTimeMs) / 1000.0f);
+  const float cap = static_cast<float>(FAudioRate) * (static_cast<float>(hangMs) / 1000.0f);
   FTailCapacity = cap < 0.0f ? 0 : static_cast<int32_t>(RoundHalfEven(cap));
 }
 

@@ -80,6 +80,9 @@ class TChannelRecorder {
   void Trigger(double snr);
   // Active and a trigger at most max(HangTimeMs, 100) ms old; the first false marks the take expired.
   bool StillActive();
+  // The hang time in force instead of the configured one (the owner's SessionHangMs, which allows for
+  // the gap between its detections); the held-back tail follows it. Before the first audio.
+  void SetHangTimeMs(int32_t hangMs);
   // Demodulates the block (while active) and records its audio; LastAudio shows it for mixing.
   void FeedIQ(const TComplexF* iq, int32_t n);
   void FeedAudio(const float* audio, int32_t n);

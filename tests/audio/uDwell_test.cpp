@@ -193,6 +193,28 @@ TEST(Dwell, ChannelThatStopsEndsAsQuiet) {
   EXPECT_LT(seconds, 1.3);
 }
 
+// Detections come every 208 ms here (13 blocks); a hang time shorter than that must not drop a
+// channel that stays on between two of them.
+TEST(Dwell, HangTimeShorterThanTheDetectionGapStillKeepsTheWholeTransmission) {
+  for (int32_t hangMs : {0, 100, 2000}) {
+    TScene s;
+    s.Cfg.HangTimeMs = hangMs;
+    s.Cfg.MinRecordMs = 300;
+    s.EachPoll = [](TScene& sc) {
+      if (sc.Polls == 126) sc.Sim->ClearTones();  // 2 s of transmission, then silence
+    };
+    TDwellRunner r(s.Sim, s.Cfg, s.Scan, s.Dir.Path(), s.Clock);
+    EXPECT_EQ(s.Run(r, {Hit(kChannel)}, 10000), drQuiet) << hangMs;
+    auto files = FilesIn(s.ChannelDir());
+    ASSERT_EQ(files.size(), 1u) << hangMs;
+    const std::string bytes = ReadWholeFile(JoinPath(s.ChannelDir(), files[0]));
+    const double seconds = U32At(bytes, 40) / 2.0 / 48000.0;
+    // From the first audio to the last trigger, which came at most one detection before the end.
+    EXPECT_GT(seconds, 2.0 - 0.25) << hangMs;
+    EXPECT_LT(seconds, 2.05) << hangMs;
+  }
+}
+
 TEST(Dwell, NoHitsNoPlaybackEndsQuietSoon) {
   TScene s;
   s.Sim->ClearTones();
