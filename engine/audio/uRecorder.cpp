@@ -85,7 +85,15 @@ std::unique_ptr<TWavWriter> CreateUniqueWav(const std::string& stamp,
   for (int n = 1; n <= kMaxNameTries; ++n) {
     name = nameFor(CountedStamp(stamp, n));
     auto wav = std::make_unique<TWavWriter>(name, kind, rate, centreHz, wcNewOnly);
-    if (wav->IsOpen()) return wav;
+    if (wav->IsOpen() && !wav->WriteFailed()) return wav;
+    if (wav->IsOpen()) {
+      // Made (new, so ours), but not even its header could be written: a full disk. What is no WAV
+      // file does not stay behind.
+      wav.reset();
+      plat::RemoveFile(name);
+      error = "cannot write " + name + " (disk full?)";
+      return nullptr;
+    }
     if (!plat::PathExists(name)) break;  // not a taken name: the folder refuses
   }
   error = "cannot create " + name;

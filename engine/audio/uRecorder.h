@@ -52,7 +52,8 @@ std::string CountedStamp(const std::string& stamp, int n);
 // Most names tried before a file is given up on.
 constexpr int kMaxNameTries = 100;
 // A new WAV file at nameFor(stamp), nameFor(stamp-2), ... never over an existing file. Null when none
-// could be made; error then says why.
+// could be made, or when not even its header could be written (the file is then removed again);
+// error then says why.
 std::unique_ptr<TWavWriter> CreateUniqueWav(const std::string& stamp,
                                             const std::function<std::string(const std::string&)>& nameFor,
                                             TWavKind kind, int32_t rate, int64_t centreHz,

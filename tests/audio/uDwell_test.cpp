@@ -398,6 +398,30 @@ TEST(Dwell, RecordingFailuresAreToldToTheOwnerAndTheRunGoesOn) {
   EXPECT_EQ(told[1].rfind("cannot create ", 0), 0u) << told[1];
 }
 
+#if !defined(_WIN32)
+TEST(Dwell, OnADiskThatTakesNoByteNoEmptyFileIsLeftBehind) {
+  TScene s;
+  s.Cfg.IfRecording = true;
+  s.Cfg.MinRecordMs = 0;  // a take of any length is kept
+  s.SafetyPolls = 20;
+  static std::vector<std::string> told;
+  told.clear();
+  TDwellRunner r(s.Sim, s.Cfg, s.Scan, s.Dir.Path(), s.Clock);
+  r.OnRecordError = [](const std::string& text, void*) { told.push_back(text); };
+  {
+    testsupport::TFileSizeLimit full(0);  // files can be made, but not a byte written into them
+    ASSERT_TRUE(full.Active);
+    EXPECT_EQ(s.Run(r, {Hit(kChannel)}, 0), drAborted);
+  }
+  EXPECT_EQ(r.BlocksRead(), 20);  // the run went on
+  EXPECT_TRUE(FilesIn(JoinPath(s.Dir.Path(), "IF")).empty());
+  EXPECT_TRUE(FilesIn(s.ChannelDir()).empty());
+  ASSERT_EQ(told.size(), 2u);  // the I/Q file and the take, each once
+  EXPECT_NE(told[0].find("cannot write "), std::string::npos) << told[0];
+  EXPECT_NE(told[1].find("cannot write "), std::string::npos) << told[1];
+}
+#endif
+
 TEST(Dwell, ConfigureFailureReportsTheReceiverError) {
   TScene s;
   s.Sim->Close();
