@@ -4,9 +4,10 @@
 // lives in the protocol unit.
 //
 // Windows: the named pipe "\\.\pipe\<name>", byte mode, up to 255 instances, 64 KiB buffers each way,
-// default security. The first instance is created with FILE_FLAG_FIRST_PIPE_INSTANCE, so a second server
-// on the same name fails at Open ("already running"). The server always keeps one listening instance:
-// the next one is created before a connected one is handed out, so the name never lapses.
+// default security, remote clients rejected (only this machine connects). The first instance is created
+// with FILE_FLAG_FIRST_PIPE_INSTANCE, so a second server on the same name fails at Open ("already
+// running"). The server always keeps one listening instance: the next one is created before a connected
+// one is handed out, so the name never lapses.
 // Linux: a Unix-domain stream socket at $XDG_RUNTIME_DIR/<name>, or, without that folder, in a private
 // folder /tmp/talvoran-<uid>/ (mode 0700, owned by this user, never a symbolic link), so only the same
 // user can connect. A lock file beside the socket is held while a server runs; a socket with a live

@@ -13,6 +13,8 @@ TDwellRunner::TDwellRunner(TSdrDeviceRef device, const TTalvConfig& config, cons
   FDetector = std::make_unique<TDetector>(FScan);
   FReceiver = std::make_unique<TReceiver>(FDevice, FClock);
   ResetDetectBuffer(FDetectBuffer, FDetectCount, FDetector->SamplesNeeded());
+  FHangMs = SessionHangMs(FConfig.HangTimeMs, kDetectEveryMs, FDetector->SamplesNeeded(), FBlockSize,
+                          FScan.SampleRate);
 }
 
 TDwellRunner::~TDwellRunner() {
@@ -216,6 +218,7 @@ void TDwellRunner::OpenOrTrigger(const TChannelHitArray& hits, int64_t centreHz)
     } else if (FRecorders.size() < limit) {
       FRecorders.push_back(TChannelRecorder::CreateWithDemod(FConfig, FRoot, FScan.SampleRate, centreHz,
                                                              hit.ChannelHz, FClock));
+      FRecorders.back()->SetHangTimeMs(FHangMs);
       FRecorders.back()->Trigger(hit.SnrDb);
       LogFmt("dwell: opened %s (snr %.1f dB)", FormatMHz(hit.ChannelHz).c_str(), hit.SnrDb);
     }
@@ -293,7 +296,7 @@ void TDwellRunner::StartPlayback(int64_t centreHz, int64_t loHz, int64_t hiHz, c
   }
   FPlayDemod =
       std::make_unique<TChannelDemod>(FScan.SampleRate, centreHz, FPlayHz, PlayMode, FConfig.AudioRate);
-  FPlaySquelch = std::make_unique<TSquelch>(FConfig.HangTimeMs, false, FClock);
+  FPlaySquelch = std::make_unique<TSquelch>(FHangMs, false, FClock);
   TriggerPlaySquelch(hits);
   SetLevelLanes({FPlayHz});
   LogFmt("dwell: playing %s through the scan", FormatMHz(FPlayHz).c_str());

@@ -6,7 +6,9 @@
 // follow channels that start, continue or stop. A run ends when every channel has been quiet long
 // enough, when the maximum dwell time has passed (0: no maximum), when the owner's abort hook says so,
 // or after more than 50 consecutive failed reads. A recording that fails (folder, file, full disk) is
-// reported through OnRecordError and ends only that take; the run goes on.
+// reported through OnRecordError and ends only that take; the run goes on. The hang time of its
+// recorders and of the played channel's squelch is the configured one, but never shorter than the gap
+// between two detections (SessionHangMs): a short hang time must not drop a steady transmission.
 //
 // The owner's play frequency and play-all flag are read every block (other threads change them), so
 // switching playback on or off takes effect at once and stopping play-all lets the run end as quiet.
@@ -140,6 +142,7 @@ class TDwellRunner {
   std::unique_ptr<TReceiver> FReceiver;
   bool FConfigured = false;
   int32_t FBlockSize = kBlockSize;
+  int32_t FHangMs = 0;  // of recorders and the play squelch: SessionHangMs of the settings'
   std::vector<TComplexF> FDetectBuffer;
   int32_t FDetectCount = 0;
   TPace FDetectPace{kDetectEveryMs};

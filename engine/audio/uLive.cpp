@@ -19,12 +19,12 @@ TLiveSession::TLiveSession(const TTalvConfig& config, int64_t hz, TModulation mo
 
 TLiveSession::~TLiveSession() {
   StopAndWait();
-  FDetector.reset();
   ReleaseAll();
 }
 
 // In the order the session owns them: the take closes before the receiver goes.
 void TLiveSession::ReleaseAll() {
+  FDetector.reset();
   FSquelch.reset();
   FRecorder.reset();
   FWav.reset();
@@ -51,6 +51,11 @@ bool TLiveSession::Prepare() {
   FCentreHz = centre;
   if (!FRadio.Tune(FConfig, centre, kBlockSize)) return Fail(FRadio.LastError());
   FDemod = std::make_unique<TChannelDemod>(rate, centre, liveHz, FMode, FAudioRate);
+  TScanSettings scan = ScanSettingsFromConfig(FConfig, rate);
+  scan.Averages = kWatchAverages;
+  FDetector = std::make_unique<TDetector>(scan);
+  ResetDetectBuffer(FDetectBuffer, FDetectCount, FDetector->SamplesNeeded());
+  FHangMs = SessionHangMs(FConfig.HangTimeMs, kDetectEveryMs, FDetector->SamplesNeeded(), kBlockSize, rate);
 
   FWaveOut = std::make_unique<TWaveOut>(FAudioRate, FAudioRate / 48, 6);
   if (!FWaveOut->Open()) return Fail(FWaveOut->LastError());
@@ -59,9 +64,11 @@ bool TLiveSession::Prepare() {
     if (!FWav->IsOpen()) FWav.reset();  // an extra file that cannot be made is not worth failing for
   }
   // The take carries the modulation played, whatever the settings' modulation says.
-  if (FConfig.RecordAudio)
+  if (FConfig.RecordAudio) {
     FRecorder = TChannelRecorder::Create(FConfig, ResolveRecordDir(FConfig.RecordDir), FRecordHz.load(),
                                          FMode, FClock);
+    FRecorder->SetHangTimeMs(FHangMs);
+  }
 
   ClearLevelLanes();
   LogFmt("live: %s via centre %s (%s), device %s", FormatMHz(liveHz).c_str(), FormatMHz(centre).c_str(),
@@ -70,17 +77,13 @@ bool TLiveSession::Prepare() {
 }
 
 void TLiveSession::Execute() {
-  if (!FRadio.Receiver() || !FDemod) {
+  if (!FRadio.Receiver() || !FDemod || !FDetector) {
     SetLastError("the live session was not prepared");
     return;
   }
-  TScanSettings scan = ScanSettingsFromConfig(FConfig, FSampleRate.load());
-  scan.Averages = kWatchAverages;
-  FDetector = std::make_unique<TDetector>(scan);
-  ResetDetectBuffer(FDetectBuffer, FDetectCount, FDetector->SamplesNeeded());
   FDetectPace.Reset();
 
-  FSquelch = std::make_unique<TSquelch>(FConfig.HangTimeMs, true, FClock);
+  FSquelch = std::make_unique<TSquelch>(FHangMs, true, FClock);
   FSquelchOpen = true;
 
   TReceiver& receiver = *FRadio.Receiver();

@@ -5,6 +5,8 @@
 // level tap, and optionally writes everything played into one extra WAV file (WavPath) and records
 // takes of the ungated audio with a channel recorder. Every 100 ms at most a spectrum of the tuning is
 // analysed and published (label "live"); only hits within half a channel width of the frequency count.
+// The squelch and the recorder hold the channel for the hang time, but never for less than the gap
+// between two detections (SessionHangMs).
 //
 // The owner (the service's LIVE command, the command-line live mode) creates it, sets WavPath and
 // OnHits, calls Prepare on its own thread, then Start; it runs until Stop or until more than 50
@@ -97,6 +99,7 @@ class TLiveSession : public TSessionThread {
   std::unique_ptr<TWavWriter> FWav;
   std::unique_ptr<TChannelRecorder> FRecorder;
   std::unique_ptr<TSquelch> FSquelch;
+  int32_t FHangMs = 0;  // of the squelch and the recorder: SessionHangMs of the settings'
   std::unique_ptr<TDetector> FDetector;
   std::vector<TComplexF> FDetectBuffer;
   int32_t FDetectCount = 0;

@@ -88,6 +88,7 @@ bool TMultiLiveSession::Prepare() {
 
   FScan = ScanSettingsFromConfig(FConfig, rate);
   FDetector = std::make_unique<TDetector>(FScan);
+  FHangMs = SessionHangMs(FConfig.HangTimeMs, kDetectEveryMs, FDetector->SamplesNeeded(), kBlockSize, rate);
 
   FWaveOut = std::make_unique<TWaveOut>(FAudioRate, FAudioRate / 48, 6);
   if (!FWaveOut->Open()) return Fail(FWaveOut->LastError());
@@ -182,10 +183,12 @@ void TMultiLiveSession::OpenOrTrigger(const TChannelHitArray& hits) {
     ch.Demod = std::make_unique<TChannelDemod>(FScan.SampleRate, FCentreHz.load(), hit.ChannelHz,
                                                FConfig.Modulation, FAudioRate);
     ch.LastSeen = now;
-    ch.Squelch = std::make_unique<TSquelch>(FConfig.HangTimeMs, true, FClock);
-    if (FConfig.RecordAudio)
+    ch.Squelch = std::make_unique<TSquelch>(FHangMs, true, FClock);
+    if (FConfig.RecordAudio) {
       ch.Recorder = TChannelRecorder::Create(FConfig, ResolveRecordDir(FConfig.RecordDir), hit.ChannelHz,
                                              ch.Demod->Mode(), FClock);
+      ch.Recorder->SetHangTimeMs(FHangMs);
+    }
     FChannels.push_back(std::move(ch));
     added = true;
     LogFmt("multi: opened %s (snr %.1f dB)", FormatMHz(hit.ChannelHz).c_str(), hit.SnrDb);
@@ -194,8 +197,10 @@ void TMultiLiveSession::OpenOrTrigger(const TChannelHitArray& hits) {
 }
 
 void TMultiLiveSession::CloseStale() {
-  // A negative or tiny hang time counts as the squelch's least hold, 100 ms.
-  const uint64_t staleMs = 4 * static_cast<uint64_t>(std::max(FConfig.HangTimeMs, 100));
+  // A negative or tiny hang time counts as the squelch's least hold, 100 ms; a channel is never
+  // dropped while its squelch or recorder still holds it.
+  const uint64_t staleMs =
+      std::max(4 * static_cast<uint64_t>(std::max(FConfig.HangTimeMs, 100)), static_cast<uint64_t>(FHangMs));
   const uint64_t now = FClock.NowMs();
   bool removed = false;
   for (size_t i = 0; i < FChannels.size();) {

@@ -6,7 +6,9 @@
 // gated audio of all followed channels into one stream for the sound card, and pushes each channel's
 // level into its own lane of the level tap (lanes keyed by frequency, ascending). A channel is
 // followed from its first detection until it was not detected for four hang times; at most
-// MaxParallel channels (16 when outside 1..16, as there are 16 lanes) are followed at once.
+// MaxParallel channels (16 when outside 1..16, as there are 16 lanes) are followed at once. The hang
+// time of squelches and recorders is the configured one, but never shorter than the gap between two
+// detections (SessionHangMs), so a steady transmission is not dropped between them.
 //
 // Owner, threads and errors as for the one-channel live session: Prepare on the owner's thread, then
 // Start; Stop sets the terminate flag only; more than 50 consecutive failed reads end the thread with
@@ -123,6 +125,7 @@ class TMultiLiveSession : public TSessionThread {
   TSessionRadio FRadio;
   std::unique_ptr<TWaveOut> FWaveOut;
   std::unique_ptr<TDetector> FDetector;
+  int32_t FHangMs = 0;  // of squelches and recorders: SessionHangMs of the settings'
   std::vector<TComplexF> FDetectBuffer;
   int32_t FDetectCount = 0;
   std::atomic<int64_t> FBlocksRead{0};

@@ -85,7 +85,15 @@ std::unique_ptr<TWavWriter> CreateUniqueWav(const std::string& stamp,
   for (int n = 1; n <= kMaxNameTries; ++n) {
     name = nameFor(CountedStamp(stamp, n));
     auto wav = std::make_unique<TWavWriter>(name, kind, rate, centreHz, wcNewOnly);
-    if (wav->IsOpen()) return wav;
+    if (wav->IsOpen() && !wav->WriteFailed()) return wav;
+    if (wav->IsOpen()) {
+      // Made (new, so ours), but not even its header could be written: a full disk. What is no WAV
+      // file does not stay behind.
+      wav.reset();
+      plat::RemoveFile(name);
+      error = "cannot write " + name + " (disk full?)";
+      return nullptr;
+    }
     if (!plat::PathExists(name)) break;  // not a taken name: the folder refuses
   }
   error = "cannot create " + name;
@@ -116,8 +124,13 @@ TChannelRecorder::TChannelRecorder(const TTalvConfig& config, const std::string&
       FAudioRate(config.AudioRate < 1 ? 48000 : config.AudioRate),
       FRoot(root),
       FLastTrigger(clock.NowMs()) {
+  SetHangTimeMs(config.HangTimeMs);
+}
+
+void TChannelRecorder::SetHangTimeMs(int32_t hangMs) {
+  FConfig.HangTimeMs = hangMs;
   // One hang time of audio, computed in single precision as the settings intend.
-  const float cap = static_cast<float>(FAudioRate) * (static_cast<float>(config.HangTimeMs) / 1000.0f);
+  const float cap = static_cast<float>(FAudioRate) * (static_cast<float>(hangMs) / 1000.0f);
   FTailCapacity = cap < 0.0f ? 0 : static_cast<int32_t>(RoundHalfEven(cap));
 }
 

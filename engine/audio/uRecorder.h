@@ -52,7 +52,8 @@ std::string CountedStamp(const std::string& stamp, int n);
 // Most names tried before a file is given up on.
 constexpr int kMaxNameTries = 100;
 // A new WAV file at nameFor(stamp), nameFor(stamp-2), ... never over an existing file. Null when none
-// could be made; error then says why.
+// could be made, or when not even its header could be written (the file is then removed again);
+// error then says why.
 std::unique_ptr<TWavWriter> CreateUniqueWav(const std::string& stamp,
                                             const std::function<std::string(const std::string&)>& nameFor,
                                             TWavKind kind, int32_t rate, int64_t centreHz,
@@ -80,6 +81,9 @@ class TChannelRecorder {
   void Trigger(double snr);
   // Active and a trigger at most max(HangTimeMs, 100) ms old; the first false marks the take expired.
   bool StillActive();
+  // The hang time in force instead of the configured one (the owner's SessionHangMs, which allows for
+  // the gap between its detections); the held-back tail follows it. Before the first audio.
+  void SetHangTimeMs(int32_t hangMs);
   // Demodulates the block (while active) and records its audio; LastAudio shows it for mixing.
   void FeedIQ(const TComplexF* iq, int32_t n);
   void FeedAudio(const float* audio, int32_t n);

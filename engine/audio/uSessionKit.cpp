@@ -1,6 +1,8 @@
 #include "uSessionKit.h"
 
 #include <algorithm>
+#include <cmath>
+#include <limits>
 
 #include "uFreqText.h"
 #include "uLog.h"
@@ -143,4 +145,16 @@ bool FillDetectBuffer(std::vector<TComplexF>& buffer, int32_t& count, const TCom
 void ResetDetectBuffer(std::vector<TComplexF>& buffer, int32_t& count, int32_t samplesNeeded) {
   buffer.assign(static_cast<size_t>(std::max(samplesNeeded, 1)), TComplexF{});
   count = 0;
+}
+
+int32_t SessionHangMs(int32_t hangTimeMs, uint64_t paceMs, int32_t samplesNeeded, int32_t blockSize,
+                      double rate) {
+  const int64_t block = std::max(blockSize, 1);
+  const int64_t blocksPerBuffer = (std::max<int64_t>(samplesNeeded, 1) + block - 1) / block;
+  const double fillMs =
+      rate > 0 ? std::ceil(static_cast<double>(blocksPerBuffer * block) * 1000.0 / rate) : 0.0;
+  const double gapMs = static_cast<double>(paceMs) + 2.0 * fillMs;
+  if (gapMs >= static_cast<double>(std::numeric_limits<int32_t>::max()))
+    return std::numeric_limits<int32_t>::max();
+  return std::max(hangTimeMs, static_cast<int32_t>(gapMs));
 }

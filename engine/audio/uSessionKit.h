@@ -8,6 +8,7 @@
 // - RunReadLoop is the one read loop with the failure rule: a session rides out up to 50 failed
 //   reads in a row and gives up on the 51st, keeping the receiver's text.
 // - TPace paces detections, hit reports and frames; FillDetectBuffer gathers blocks for a detection;
+//   SessionHangMs keeps the hang time at least as long as the gap between two detections;
 //   OffsetCentre places a watched frequency away from the tuner's centre spike.
 //
 // Threads: a TSessionRadio is opened and tuned on the owner's thread (in Prepare, before the
@@ -138,3 +139,12 @@ bool FillDetectBuffer(std::vector<TComplexF>& buffer, int32_t& count, const TCom
 
 // A detection buffer of samplesNeeded samples (at least one), empty.
 void ResetDetectBuffer(std::vector<TComplexF>& buffer, int32_t& count, int32_t samplesNeeded);
+
+// The hang time a session gives its squelches and recorders: the configured one, but never shorter
+// than the longest a channel that stays on goes between two triggers, or a steady transmission would
+// be dropped (and its take discarded) between every two detections. A session detects at most every
+// paceMs on a buffer of samplesNeeded samples gathered from reads of blockSize samples at rate: after
+// the pace the next full buffer comes within one buffer's worth of reads, and one more buffer's worth
+// allows for a read that comes late.
+int32_t SessionHangMs(int32_t hangTimeMs, uint64_t paceMs, int32_t samplesNeeded, int32_t blockSize,
+                      double rate);

@@ -9,6 +9,10 @@ namespace plat {
 namespace {
 
 constexpr DWORD kPipeBuffer = 65536;
+// Every server instance: a byte stream that only clients on this machine may open; the engine serves
+// the plug-in beside it, never a caller from the network (\\host\pipe\...).
+constexpr DWORD kServerPipeMode =
+    PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS;
 
 HANDLE H(intptr_t h) {
   return reinterpret_cast<HANDLE>(h);
@@ -174,8 +178,7 @@ bool TBusyPipe::Open() {
   std::wstring path = ToWide(PipePath(FName));
   // One instance at most, taken by a client of our own: every other client finds the pipe busy.
   HANDLE server = CreateNamedPipeW(path.c_str(), PIPE_ACCESS_DUPLEX | FILE_FLAG_FIRST_PIPE_INSTANCE,
-                                   PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT, 1, kPipeBuffer,
-                                   kPipeBuffer, 0, nullptr);
+                                   kServerPipeMode, 1, kPipeBuffer, kPipeBuffer, 0, nullptr);
   if (server == INVALID_HANDLE_VALUE) return false;
   FHandles.push_back(I(server));
   HANDLE client =
@@ -191,8 +194,8 @@ namespace {
 HANDLE CreateInstance(const std::wstring& path, bool first) {
   DWORD openMode = PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED;
   if (first) openMode |= FILE_FLAG_FIRST_PIPE_INSTANCE;
-  return CreateNamedPipeW(path.c_str(), openMode, PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT,
-                          PIPE_UNLIMITED_INSTANCES, kPipeBuffer, kPipeBuffer, 0, nullptr);
+  return CreateNamedPipeW(path.c_str(), openMode, kServerPipeMode, PIPE_UNLIMITED_INSTANCES, kPipeBuffer,
+                          kPipeBuffer, 0, nullptr);
 }
 }  // namespace
 

@@ -193,6 +193,28 @@ TEST(Dwell, ChannelThatStopsEndsAsQuiet) {
   EXPECT_LT(seconds, 1.3);
 }
 
+// Detections come every 208 ms here (13 blocks); a hang time shorter than that must not drop a
+// channel that stays on between two of them.
+TEST(Dwell, HangTimeShorterThanTheDetectionGapStillKeepsTheWholeTransmission) {
+  for (int32_t hangMs : {0, 100, 2000}) {
+    TScene s;
+    s.Cfg.HangTimeMs = hangMs;
+    s.Cfg.MinRecordMs = 300;
+    s.EachPoll = [](TScene& sc) {
+      if (sc.Polls == 126) sc.Sim->ClearTones();  // 2 s of transmission, then silence
+    };
+    TDwellRunner r(s.Sim, s.Cfg, s.Scan, s.Dir.Path(), s.Clock);
+    EXPECT_EQ(s.Run(r, {Hit(kChannel)}, 10000), drQuiet) << hangMs;
+    auto files = FilesIn(s.ChannelDir());
+    ASSERT_EQ(files.size(), 1u) << hangMs;
+    const std::string bytes = ReadWholeFile(JoinPath(s.ChannelDir(), files[0]));
+    const double seconds = U32At(bytes, 40) / 2.0 / 48000.0;
+    // From the first audio to the last trigger, which came at most one detection before the end.
+    EXPECT_GT(seconds, 2.0 - 0.25) << hangMs;
+    EXPECT_LT(seconds, 2.05) << hangMs;
+  }
+}
+
 TEST(Dwell, NoHitsNoPlaybackEndsQuietSoon) {
   TScene s;
   s.Sim->ClearTones();
@@ -375,6 +397,30 @@ TEST(Dwell, RecordingFailuresAreToldToTheOwnerAndTheRunGoesOn) {
   EXPECT_EQ(told[0].rfind("IF file: cannot create ", 0), 0u) << told[0];
   EXPECT_EQ(told[1].rfind("cannot create ", 0), 0u) << told[1];
 }
+
+#if !defined(_WIN32)
+TEST(Dwell, OnADiskThatTakesNoByteNoEmptyFileIsLeftBehind) {
+  TScene s;
+  s.Cfg.IfRecording = true;
+  s.Cfg.MinRecordMs = 0;  // a take of any length is kept
+  s.SafetyPolls = 20;
+  static std::vector<std::string> told;
+  told.clear();
+  TDwellRunner r(s.Sim, s.Cfg, s.Scan, s.Dir.Path(), s.Clock);
+  r.OnRecordError = [](const std::string& text, void*) { told.push_back(text); };
+  {
+    testsupport::TFileSizeLimit full(0);  // files can be made, but not a byte written into them
+    ASSERT_TRUE(full.Active);
+    EXPECT_EQ(s.Run(r, {Hit(kChannel)}, 0), drAborted);
+  }
+  EXPECT_EQ(r.BlocksRead(), 20);  // the run went on
+  EXPECT_TRUE(FilesIn(JoinPath(s.Dir.Path(), "IF")).empty());
+  EXPECT_TRUE(FilesIn(s.ChannelDir()).empty());
+  ASSERT_EQ(told.size(), 2u);  // the I/Q file and the take, each once
+  EXPECT_NE(told[0].find("cannot write "), std::string::npos) << told[0];
+  EXPECT_NE(told[1].find("cannot write "), std::string::npos) << told[1];
+}
+#endif
 
 TEST(Dwell, ConfigureFailureReportsTheReceiverError) {
   TScene s;

@@ -3,14 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <csignal>
 #include <cstring>
 #include <regex>
 #include <vector>
-
-#if !defined(_WIN32)
-#include <sys/resource.h>
-#endif
 
 #include "LogCapture.h"
 #include "TestSupport.h"
@@ -232,27 +227,7 @@ TEST(Recorder, FailuresWaitInTakeErrorOncePerTake) {
 }
 
 #if !defined(_WIN32)
-// While it lives, no file of this process may grow beyond maxBytes: writes past it fail as on a full
-// disk (EFBIG; the signal that would end the process is ignored).
-class TFileSizeLimit {
- public:
-  explicit TFileSizeLimit(rlim_t maxBytes) {
-    getrlimit(RLIMIT_FSIZE, &FOld);
-    FOldHandler = std::signal(SIGXFSZ, SIG_IGN);
-    rlimit now = FOld;
-    now.rlim_cur = maxBytes;
-    Active = setrlimit(RLIMIT_FSIZE, &now) == 0;
-  }
-  ~TFileSizeLimit() {
-    setrlimit(RLIMIT_FSIZE, &FOld);
-    std::signal(SIGXFSZ, FOldHandler);
-  }
-  bool Active = false;
-
- private:
-  rlimit FOld{};
-  void (*FOldHandler)(int) = nullptr;
-};
+using testsupport::TFileSizeLimit;
 
 TEST(Recorder, AFullDiskEndsTheTakeWithAValidHeaderAndSaysSo) {
   TTempDir tmp;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -10,6 +11,10 @@
 #include "pFile.h"
 #include "pFs.h"
 #include "pSystem.h"
+
+#if !defined(_WIN32)
+#include <sys/resource.h>
+#endif
 
 namespace testsupport {
 
@@ -62,6 +67,27 @@ bool WriteWholeFile(const std::string& path, const std::string& bytes) {
   out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
   return static_cast<bool>(out);
 }
+
+#if !defined(_WIN32)
+TFileSizeLimit::TFileSizeLimit(uint64_t maxBytes) {
+  rlimit old{};
+  getrlimit(RLIMIT_FSIZE, &old);
+  FOldSoft = old.rlim_cur;
+  FOldHard = old.rlim_max;
+  FOldHandler = std::signal(SIGXFSZ, SIG_IGN);
+  rlimit now = old;
+  now.rlim_cur = static_cast<rlim_t>(maxBytes);
+  Active = setrlimit(RLIMIT_FSIZE, &now) == 0;
+}
+
+TFileSizeLimit::~TFileSizeLimit() {
+  rlimit old{};
+  old.rlim_cur = static_cast<rlim_t>(FOldSoft);
+  old.rlim_max = static_cast<rlim_t>(FOldHard);
+  setrlimit(RLIMIT_FSIZE, &old);
+  std::signal(SIGXFSZ, FOldHandler);
+}
+#endif
 
 std::vector<std::string> SplitLines(const std::string& text) {
   std::vector<std::string> lines;

@@ -51,6 +51,25 @@ std::string FindSoxi();
 // One soxi query (-r, -c, -b, -s, -D) of a file, trimmed; a failed run is a test failure.
 std::string Soxi(const std::string& soxi, const std::string& option, const std::string& file);
 
+#if !defined(_WIN32)
+// While it lives, no file of this process may grow beyond maxBytes: writes past it fail as on a full
+// disk (EFBIG; the signal that would end the process is ignored). Active is false when the limit could
+// not be set.
+class TFileSizeLimit {
+ public:
+  explicit TFileSizeLimit(uint64_t maxBytes);
+  ~TFileSizeLimit();
+  TFileSizeLimit(const TFileSizeLimit&) = delete;
+  TFileSizeLimit& operator=(const TFileSizeLimit&) = delete;
+  bool Active = false;
+
+ private:
+  uint64_t FOldSoft = 0;
+  uint64_t FOldHard = 0;
+  void (*FOldHandler)(int) = nullptr;
+};
+#endif
+
 // Splits program output into lines, dropping the CR of CR LF endings.
 std::vector<std::string> SplitLines(const std::string& text);
 
