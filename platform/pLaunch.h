@@ -27,6 +27,14 @@ bool RunningUnderWow64();
 constexpr bool Is64BitBuild() {
   return sizeof(void*) == 8;
 }
+// True when this build is a Windows program.
+constexpr bool IsWindowsBuild() {
+#ifdef _WIN32
+  return true;
+#else
+  return false;
+#endif
+}
 
 // How this process was started, as the started program sees it (the tests' stub engine reports it).
 struct TStartState {

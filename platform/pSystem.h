@@ -1,7 +1,7 @@
 #pragma once
 // Process-wide facts of the operating system: environment, module folder, ids, local time, ticks.
 // Text is UTF-8 on every side; the Windows backend converts at the W functions. Nothing here keeps
-// state between calls.
+// state between calls but the module's folder.
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -19,7 +19,8 @@ void SetEnv(const std::string& name, const std::string& value);
 void UnsetEnv(const std::string& name);
 
 // Folder of the module (program or shared library) that holds this code, ending in a separator;
-// empty when the system cannot tell.
+// empty when the system cannot tell. Always an absolute path, also for a library loaded by a
+// relative name (Linux resolves it once, while the module loads).
 std::string ModuleDir();
 // Full file name of the running program.
 std::string ProgramPath();

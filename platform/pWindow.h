@@ -29,6 +29,9 @@ bool PostWindowMessage(TWindowHandle window, uint32_t msg, uintptr_t wParam, int
 TTimerId SetThreadTimer(uint32_t periodMs, TTimerProc proc);
 // Kills a timer of the calling thread; false when it is not one (unknown, or owned by another thread).
 bool KillThreadTimer(TTimerId id);
+// Makes the bookkeeping of thread timers now. A library that kills its timers in its unload step
+// calls it before that step is registered, so that the bookkeeping is torn down after the step.
+void PrepareThreadTimers();
 
 // Test aids. A hidden top-level window of the given class, owned by the calling thread, that counts
 // the messages posted to it; destroyed by DestroyHiddenWindow (on the same thread).

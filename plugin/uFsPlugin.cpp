@@ -1,6 +1,8 @@
 #include "uFsPlugin.h"
 
+#include "pClock.h"
 #include "pViewWindow.h"
+#include "pWindow.h"
 #include "uEngineState.h"
 #include "uFsResults.h"
 #include "uIcons.h"
@@ -22,8 +24,10 @@ TFindListPtr ListChannels(const TTalvConfig& cfg) {
 }  // namespace
 
 void PluginLoad() {
-  // The state objects come into being here, before anything that unload uses is needed, so they
-  // are still there when the library's static objects are torn down in reverse order.
+  // Everything the unload step uses comes into being here, before the step is registered: static
+  // objects are torn down in the reverse order of their making, after the step.
+  plat::SystemClock();
+  plat::PrepareThreadTimers();
   PluginState();
   DefaultEngineClient();
   RefreshTimerPeriod();

@@ -214,6 +214,7 @@ std::string EngineFileNameFor(bool is64BitBuild, bool underWow64) {
 }
 
 std::string EngineFileName() {
+  if (!plat::IsWindowsBuild()) return "talvoran_engine";
   return EngineFileNameFor(plat::Is64BitBuild(), plat::RunningUnderWow64());
 }
 

@@ -80,10 +80,10 @@ bool ParseEnvelopeReply(const TTextLines& reply, int64_t after, TTalvLaneArray& 
 // ---------------------------------------------------------------------------------------------
 // The client
 
-// The engine's program name: "talvoran_engine64.exe" for a 64-bit plug-in or a 32-bit one under
-// WOW64, else "talvoran_engine32.exe".
+// The Windows engine's program name: "talvoran_engine64.exe" for a 64-bit plug-in or a 32-bit one
+// under WOW64, else "talvoran_engine32.exe".
 std::string EngineFileNameFor(bool is64BitBuild, bool underWow64);
-// For this build on this system.
+// For this build on this system; a Linux build starts the Linux engine, "talvoran_engine".
 std::string EngineFileName();
 
 // The name of the user-wide mutex held around starting the engine.

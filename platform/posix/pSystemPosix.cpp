@@ -1,6 +1,7 @@
 #include <dlfcn.h>
 #include <errno.h>
 #include <langinfo.h>
+#include <link.h>
 #include <locale.h>
 #include <pthread.h>
 #include <sys/stat.h>
@@ -49,14 +50,27 @@ std::string ProgramPath() {
   return n > 0 ? std::string(buf, static_cast<size_t>(n)) : std::string();
 }
 
-std::string ModuleDir() {
+// The loader knows a shared object by the name it was loaded with, which may be relative to the folder
+// that was current then ("./x.so"); the program itself has no name there.
+static std::string ResolveModuleDir() {
   Dl_info info{};
-  if (dladdr(reinterpret_cast<void*>(&ModuleDir), &info) && info.dli_fname && info.dli_fname[0] == '/') {
+  link_map* module = nullptr;
+  if (dladdr1(reinterpret_cast<void*>(&ResolveModuleDir), &info, reinterpret_cast<void**>(&module),
+              RTLD_DL_LINKMAP) &&
+      module != nullptr && module->l_name != nullptr && module->l_name[0] != '\0') {
     char resolved[PATH_MAX];
-    if (realpath(info.dli_fname, resolved)) return FolderOf(resolved);
+    if (realpath(module->l_name, resolved)) return FolderOf(resolved);
   }
   return FolderOf(ProgramPath());
 }
+
+std::string ModuleDir() {
+  static const std::string dir = ResolveModuleDir();
+  return dir;
+}
+
+// Resolved while this module is being loaded, when a relative load name still means what it meant.
+[[maybe_unused]] static const bool gModuleDirResolved = !ModuleDir().empty();
 
 std::string PrivateFolder(std::string* error) {
   std::string dir = GetEnv("XDG_RUNTIME_DIR");

@@ -24,66 +24,86 @@ struct TFakeTimer {
   TTimerProc Proc = nullptr;
 };
 
-std::mutex gLock;
-std::map<TWindowHandle, TFakeWindow> gWindows;  // ordered by creation: the first found is the oldest
-std::map<TTimerId, TFakeTimer> gTimers;
-uintptr_t gNextHandle = 0x1000;
+struct TStandIn {
+  std::mutex Lock;
+  std::map<TWindowHandle, TFakeWindow> Windows;  // ordered by creation: the first found is the oldest
+  std::map<TTimerId, TFakeTimer> Timers;
+  uintptr_t NextHandle = 0x1000;
+};
+
+// Made at its first use, so that PrepareThreadTimers decides how long it lives.
+TStandIn& StandIn() {
+  static TStandIn s;
+  return s;
+}
 
 }  // namespace
 
+void PrepareThreadTimers() {
+  StandIn();
+}
+
 TWindowHandle FindTopWindow(const std::string& className) {
-  std::lock_guard<std::mutex> lock(gLock);
-  for (const auto& [h, w] : gWindows)
+  TStandIn& s = StandIn();
+  std::lock_guard<std::mutex> lock(s.Lock);
+  for (const auto& [h, w] : s.Windows)
     if (w.ClassName == className) return h;
   return 0;
 }
 
 bool IsWindowAlive(TWindowHandle window) {
-  std::lock_guard<std::mutex> lock(gLock);
-  return window != 0 && gWindows.count(window) != 0;
+  TStandIn& s = StandIn();
+  std::lock_guard<std::mutex> lock(s.Lock);
+  return window != 0 && s.Windows.count(window) != 0;
 }
 
 bool PostWindowMessage(TWindowHandle window, uint32_t msg, uintptr_t wParam, intptr_t lParam) {
-  std::lock_guard<std::mutex> lock(gLock);
-  auto it = gWindows.find(window);
-  if (it == gWindows.end()) return false;
+  TStandIn& s = StandIn();
+  std::lock_guard<std::mutex> lock(s.Lock);
+  auto it = s.Windows.find(window);
+  if (it == s.Windows.end()) return false;
   ++it->second.Posts[{msg, wParam}];
   return true;
 }
 
 TTimerId SetThreadTimer(uint32_t periodMs, TTimerProc proc) {
   if (!proc) return 0;
-  std::lock_guard<std::mutex> lock(gLock);
-  TTimerId id = gNextHandle++;
-  gTimers[id] = {CurrentThreadId(), periodMs, proc};
+  TStandIn& s = StandIn();
+  std::lock_guard<std::mutex> lock(s.Lock);
+  TTimerId id = s.NextHandle++;
+  s.Timers[id] = {CurrentThreadId(), periodMs, proc};
   return id;
 }
 
 bool KillThreadTimer(TTimerId id) {
-  std::lock_guard<std::mutex> lock(gLock);
-  auto it = gTimers.find(id);
-  if (it == gTimers.end() || it->second.Thread != CurrentThreadId()) return false;
-  gTimers.erase(it);
+  TStandIn& s = StandIn();
+  std::lock_guard<std::mutex> lock(s.Lock);
+  auto it = s.Timers.find(id);
+  if (it == s.Timers.end() || it->second.Thread != CurrentThreadId()) return false;
+  s.Timers.erase(it);
   return true;
 }
 
 TWindowHandle CreateHiddenWindow(const std::string& className) {
-  std::lock_guard<std::mutex> lock(gLock);
-  TWindowHandle h = gNextHandle++;
-  gWindows[h].ClassName = className;
-  gWindows[h].Thread = CurrentThreadId();
+  TStandIn& s = StandIn();
+  std::lock_guard<std::mutex> lock(s.Lock);
+  TWindowHandle h = s.NextHandle++;
+  s.Windows[h].ClassName = className;
+  s.Windows[h].Thread = CurrentThreadId();
   return h;
 }
 
 void DestroyHiddenWindow(TWindowHandle window) {
-  std::lock_guard<std::mutex> lock(gLock);
-  gWindows.erase(window);
+  TStandIn& s = StandIn();
+  std::lock_guard<std::mutex> lock(s.Lock);
+  s.Windows.erase(window);
 }
 
 int HiddenWindowPosts(TWindowHandle window, uint32_t msg, uintptr_t wParam) {
-  std::lock_guard<std::mutex> lock(gLock);
-  auto it = gWindows.find(window);
-  if (it == gWindows.end()) return 0;
+  TStandIn& s = StandIn();
+  std::lock_guard<std::mutex> lock(s.Lock);
+  auto it = s.Windows.find(window);
+  if (it == s.Windows.end()) return 0;
   auto p = it->second.Posts.find({msg, wParam});
   return p == it->second.Posts.end() ? 0 : p->second;
 }
@@ -92,17 +112,19 @@ int PumpThreadMessages(uint32_t) {
   // The calls are made outside the lock: a timer procedure may set or kill timers.
   std::vector<std::pair<TTimerId, TTimerProc>> due;
   {
-    std::lock_guard<std::mutex> lock(gLock);
+    TStandIn& s = StandIn();
+    std::lock_guard<std::mutex> lock(s.Lock);
     uint32_t self = CurrentThreadId();
-    for (const auto& [id, t] : gTimers)
+    for (const auto& [id, t] : s.Timers)
       if (t.Thread == self) due.emplace_back(id, t.Proc);
   }
   int calls = 0;
   for (const auto& [id, proc] : due) {
     bool live;
     {
-      std::lock_guard<std::mutex> lock(gLock);
-      live = gTimers.count(id) != 0;  // an earlier call may have killed it
+      TStandIn& s = StandIn();
+      std::lock_guard<std::mutex> lock(s.Lock);
+      live = s.Timers.count(id) != 0;  // an earlier call may have killed it
     }
     if (!live) continue;
     proc(id);
@@ -112,10 +134,11 @@ int PumpThreadMessages(uint32_t) {
 }
 
 int ThreadTimerCount() {
-  std::lock_guard<std::mutex> lock(gLock);
+  TStandIn& s = StandIn();
+  std::lock_guard<std::mutex> lock(s.Lock);
   uint32_t self = CurrentThreadId();
   int n = 0;
-  for (const auto& [id, t] : gTimers)
+  for (const auto& [id, t] : s.Timers)
     if (t.Thread == self) ++n;
   return n;
 }

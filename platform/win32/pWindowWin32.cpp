@@ -75,6 +75,9 @@ TTimerId SetThreadTimer(uint32_t periodMs, TTimerProc proc) {
   return id;
 }
 
+// A DLL's unload step (DllMain) runs before the run-time destroys the DLL's static objects.
+void PrepareThreadTimers() {}
+
 bool KillThreadTimer(TTimerId id) {
   {
     std::lock_guard<std::mutex> lock(gLock);

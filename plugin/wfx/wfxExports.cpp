@@ -152,9 +152,11 @@ class TExportHost : public IHostUi {
 TExportHost gHost;
 
 // The library's life. Load: the host state is installed and the plug-in's state created. Unload: the
-// unload step runs before any static object of the library is torn down - on Windows from DllMain,
-// which the run-time calls ahead of the static destructors; on Linux from a destructor function of
-// the highest priority, which runs ahead of them too.
+// unload step runs before the static objects it uses are torn down, whether the host frees the
+// library or exits with it loaded. Windows: from DllMain, which the run-time calls ahead of the DLL's
+// static destructors in both cases. Linux: as the destructor of a static object made once the load
+// has made that state; a shared object's static destructors run in reverse order of their making, at
+// dlclose and at exit alike (a destructor function would run after them at exit).
 void LibraryLoaded() {
   GuardedVoid([] {
     SetHostUi(&gHost);
@@ -170,11 +172,13 @@ void LibraryUnloading() {
 }
 
 #ifndef _WIN32
+struct TUnloadStep {
+  ~TUnloadStep() { LibraryUnloading(); }
+};
+
 __attribute__((constructor)) void OnSharedObjectLoad() {
   LibraryLoaded();
-}
-__attribute__((destructor)) void OnSharedObjectUnload() {
-  LibraryUnloading();
+  static TUnloadStep unload;
 }
 #endif
 

@@ -162,6 +162,11 @@ uint32_t ThreadError() {
 
 }  // namespace
 
+std::string EngineProgramName() {
+  if (plat::PathSeparator() == '/') return "talvoran_engine";
+  return sizeof(void*) == 8 ? "talvoran_engine64.exe" : "talvoran_engine32.exe";
+}
+
 std::u16string HostPath(const std::string& virtualPath) {
   std::string p = virtualPath;
 #ifndef _WIN32

@@ -164,6 +164,10 @@ class TTestHost {
 std::string IniText(const std::string& path);
 bool IniHasLine(const std::string& path, const std::string& line);
 
+// The engine program a user puts beside this build's plug-in: "talvoran_engine" on Linux; on Windows
+// the name the plug-in picks (a 32-bit plug-in runs in a 32-bit prefix here).
+std::string EngineProgramName();
+
 // Text conversions of the host's strings.
 std::u16string HostPath(const std::string& virtualPath);  // "\" -> "/" on Linux
 std::string FromHost16(const TWfxChar* text);

@@ -70,10 +70,10 @@ class EndToEnd : public ::testing::Test {
   void SetUp() override {
     ASSERT_FALSE(PipeThere()) << "an engine already serves the pipe";
     const std::string bin = plat::ModuleDir();
-    // The engine under the name this plug-in build starts, and the receiver library beside it.
+    // The engine under its name as a user installs it, and the receiver library beside it.
     const std::string engine = ReadWholeFile(testsupport::EnginePath());
     ASSERT_FALSE(engine.empty());
-    EngineFile = Dir.File(sizeof(void*) == 8 ? "talvoran_engine64.exe" : "talvoran_engine32.exe");
+    EngineFile = Dir.File(EngineProgramName());
     ASSERT_TRUE(WriteWholeFile(EngineFile, engine));
 #ifdef _WIN32
     const std::string scene = "rtlsdr.dll";

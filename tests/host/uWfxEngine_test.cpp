@@ -14,6 +14,7 @@
 #include "TestSupport.h"
 #include "pClock.h"
 #include "pPipe.h"
+#include "pProcess.h"
 #include "pSystem.h"
 #include "pText.h"
 #include "pWindow.h"
@@ -85,9 +86,10 @@ class WithEngine : public ::testing::Test {
 
   TTempDir Dir;
   TTestHost Host;
-  TFakeEngine Engine{plat::kPipeName};
   std::mutex Lock;
   std::map<std::string, TTextLines> Replies;
+  // Torn down first: a request that wants no reply (QUIT) may still be answered from the table.
+  TFakeEngine Engine{plat::kPipeName};
 };
 
 const TTextLines kScanning = {
@@ -418,6 +420,46 @@ TEST_F(WithEngine, AnIdleEngineArmsNoPanelRefresh) {
 }
 
 // ---------------------------------------------------------------------------------------------
+// The plug-in in a host process of its own (the mini host), which ends through exit()
+
+namespace {
+
+plat::TProcessResult RunMiniHost(const std::vector<std::string>& args, const std::string& workDir = "") {
+  return plat::RunProcess(plat::ModuleDir() + TALV_MINI_HOST_FILE, args, {}, 60000, workDir);
+}
+
+}  // namespace
+
+// Ending through exit() with the plug-in loaded, or freed first, the host ends with status 0 and the
+// engine gets QUIT once.
+TEST_F(WithEngine, AHostThatExitsWithThePluginLoadedEndsCleanlyAndQuitsTheEngineOnce) {
+  // The Channels listing during a scan arms the panel refresh, whose timer the unload step stops.
+  Reply("CHANNELS", {"OK", "145012500\t46000.5\t46000.5\t1\t20.00\t20.00\t0\t1"});
+  Reply("STATUS", kScanning);
+  for (const bool unloadFirst : {false, true}) {
+    const size_t quits = Seen("QUIT").size();
+    std::vector<std::string> args = {Host.PluginPath(), "init", "list", "\\Channels"};
+    if (unloadFirst) args.push_back("unload");
+    const plat::TProcessResult run = RunMiniHost(args);
+    EXPECT_EQ(run.ExitCode, 0) << "unload first: " << unloadFirst << "\n" << run.Output;
+    EXPECT_NE(run.Output.find("145.012500 MHz"), std::string::npos) << run.Output;
+    testsupport::WaitUntil([&] { return Seen("QUIT").size() > quits; }, 5000);
+    EXPECT_EQ(Seen("QUIT").size(), quits + 1) << "unload first: " << unloadFirst;
+  }
+}
+
+// Loaded as "./wfx_talvoran.wfx" from its folder by a program that lies elsewhere and then moves to
+// its own folder, the plug-in still reads the settings file beside itself.
+TEST_F(WithEngine, APluginLoadedByARelativeNameFromItsFolderReadsTheSettingsBesideIt) {
+  ASSERT_TRUE(WriteWholeFile(Ini(), "[Talvoran]\r\nStopEngineOnUnload=0\r\n"));
+  const std::string relative = std::string(".") + plat::PathSeparator() + TALV_PLUGIN_FILE;
+  const plat::TProcessResult run =
+      RunMiniHost({relative, "cd", plat::ModuleDir(), "init", "list", "\\Config"}, Dir.Path());
+  EXPECT_EQ(run.ExitCode, 0) << run.Output;
+  EXPECT_NE(run.Output.find("Stop Engine On Unload = 0"), std::string::npos) << run.Output;
+}
+
+// ---------------------------------------------------------------------------------------------
 // Unload, with the stub engine program started by the plug-in itself (a separate process, as the
 // real engine is: the unload step runs while the system holds its loader lock)
 
@@ -450,9 +492,9 @@ class WithStubEngine : public ::testing::Test {
     ASSERT_FALSE(PipeThere()) << "an engine already serves the pipe";
     const std::string stub = testsupport::ReadWholeFile(plat::ModuleDir() + TALV_STUB_ENGINE_FILE);
     ASSERT_FALSE(stub.empty());
-    ASSERT_TRUE(WriteWholeFile(Dir.File(EngineName()), stub));
+    ASSERT_TRUE(WriteWholeFile(Dir.File(EngineProgramName()), stub));
 #ifndef _WIN32
-    ASSERT_EQ(chmod(Dir.File(EngineName()).c_str(), 0755), 0);
+    ASSERT_EQ(chmod(Dir.File(EngineProgramName()).c_str(), 0755), 0);
 #endif
     plat::SetEnv("TALV_STUB_PIPE", plat::kPipeName);
     std::string error;
@@ -463,10 +505,6 @@ class WithStubEngine : public ::testing::Test {
     QuitByHand();
     PipeGoneWithin(5000);
     plat::UnsetEnv("TALV_STUB_PIPE");
-  }
-  static std::string EngineName() {
-    // The name the plug-in of this build picks (a 32-bit plug-in in a 32-bit Windows prefix).
-    return sizeof(void*) == 8 ? "talvoran_engine64.exe" : "talvoran_engine32.exe";
   }
   TTempDir Dir;
   TTestHost Host;
