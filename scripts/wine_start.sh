@@ -1,0 +1,44 @@
+#!/usr/bin/env bash
+# wine_start.sh LOADER PROGRAM [ARGS...]: how CTest starts a Windows test program (and lists its
+# tests) under Wine. The program's output passes straight through; its exit status is the loader's.
+#
+# Every test program prints GoogleTest's "Running main()" line first, so one that printed nothing on
+# stdout never reached its main: Wine failed to start it. That is never a plain failure without a
+# reason: the loader's exit status and error output are printed. Such a start is tried once more,
+# said on its own line here and in the file $TALV_WINE_NOTES names (the test script prints it after
+# the run); a program that printed anything is never started again.
+set -u
+loader=$1
+shift
+program=$(basename "$1")
+out=$(mktemp)
+err=$(mktemp)
+trap 'rm -f "$out" "$err"' EXIT
+
+note() {  # note LINE: says LINE in the test's output and in the run's notes
+  echo "$1" >&2
+  if [ -n "${TALV_WINE_NOTES:-}" ]; then echo "$1" >>"$TALV_WINE_NOTES"; fi
+}
+
+start() {  # start: runs the program once, keeping copies of what it printed; sets status
+  { "$loader" "$@" | tee "$out"; status=${PIPESTATUS[0]}; } 2> >(tee "$err" >&2)
+  wait $!  # until the copy of the error output is complete
+}
+
+silent() {  # silent [AGAIN]: the loader's status and error output of a start that printed nothing
+  note "=== $program printed nothing$1: Wine's loader ended with status $status, its error output:"
+  if [ -s "$err" ]; then note "$(sed 's/^/    /' "$err")"; else note "    (none)"; fi
+}
+
+start "$@"
+if [ ! -s "$out" ]; then
+  silent ""
+  note "=== retried: $program did not start (status $status)"
+  start "$@"
+  if [ ! -s "$out" ]; then
+    silent " again"
+    # A program that never ran has not passed, whatever the loader's status.
+    if [ "$status" = 0 ]; then status=1; fi
+  fi
+fi
+exit "$status"
