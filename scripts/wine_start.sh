@@ -20,23 +20,26 @@ note() {  # note LINE: says LINE in the test's output and in the run's notes
   if [ -n "${TALV_WINE_NOTES:-}" ]; then echo "$1" >>"$TALV_WINE_NOTES"; fi
 }
 
-start() {  # start: runs the program once, keeping copies of what it printed; sets status
+start() {  # start: runs the program once, keeping copies of what it printed; sets status and ms
+  local began
+  began=$(date +%s%N)
   { "$loader" "$@" | tee "$out"; status=${PIPESTATUS[0]}; } 2> >(tee "$err" >&2)
   wait $!  # until the copy of the error output is complete
+  ms=$((($(date +%s%N) - began) / 1000000))
 }
 
 silent() {  # silent [AGAIN]: the loader's status and error output of a start that printed nothing
-  note "=== $program printed nothing$1: Wine's loader ended with status $status, its error output:"
+  note "=== $program ${*:3} printed nothing$1 (${ms} ms): Wine's loader ended with status $status, its error output:"
   if [ -s "$err" ]; then note "$(sed 's/^/    /' "$err")"; else note "    (none)"; fi
 }
 
 start "$@"
 if [ ! -s "$out" ]; then
-  silent ""
+  silent "" "$@"
   note "=== retried: $program did not start (status $status)"
   start "$@"
   if [ ! -s "$out" ]; then
-    silent " again"
+    silent " again" "$@"
     # A program that never ran has not passed, whatever the loader's status.
     if [ "$status" = 0 ]; then status=1; fi
   fi
