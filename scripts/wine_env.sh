@@ -51,10 +51,11 @@ wine_loader() {
   if [ "$1" = 64 ]; then echo "$WINE64_LOADER"; else echo "$WINE32_LOADER"; fi
 }
 
-# wine_run 64|32 PROGRAM [ARGS...]: starts a Windows program with the loader of its bitness.
+# wine_run 64|32 PROGRAM [ARGS...]: starts a Windows program with the loader of its bitness, without
+# address-space randomisation as scripts/wine_start.sh does (the reason is told there).
 wine_run() {
   local bits=$1; shift
-  "$(wine_loader "$bits")" "$@"
+  if setarch -R true 2>/dev/null; then setarch -R "$(wine_loader "$bits")" "$@"; else "$(wine_loader "$bits")" "$@"; fi
 }
 
 wine_ready=""  # the bitnesses whose prefix wine_prefix has readied

@@ -7,9 +7,15 @@
 # reason: the loader's exit status and error output are printed. Such a start is tried once more,
 # said on its own line here and in the file $TALV_WINE_NOTES names (the test script prints it after
 # the run); a program that printed anything is never started again.
+#
+# The loader runs without address-space randomisation (its children inherit that): randomised, the
+# kernel may put the loader's heap where Wine keeps its shared user data page, and the program dies
+# within milliseconds with status 1, its only word "failed to map the shared user data" hidden by
+# WINEDEBUG=-all.
 set -u
 loader=$1
 shift
+if setarch -R true 2>/dev/null; then loader_run=(setarch -R "$loader"); else loader_run=("$loader"); fi
 program=$(basename "$1")
 out=$(mktemp)
 err=$(mktemp)
@@ -23,7 +29,7 @@ note() {  # note LINE: says LINE in the test's output and in the run's notes
 start() {  # start: runs the program once, keeping copies of what it printed; sets status and ms
   local began
   began=$(date +%s%N)
-  { "$loader" "$@" | tee "$out"; status=${PIPESTATUS[0]}; } 2> >(tee "$err" >&2)
+  { "${loader_run[@]}" "$@" | tee "$out"; status=${PIPESTATUS[0]}; } 2> >(tee "$err" >&2)
   wait $!  # until the copy of the error output is complete
   ms=$((($(date +%s%N) - began) / 1000000))
 }
