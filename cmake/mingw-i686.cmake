@@ -8,4 +8,7 @@ set(CMAKE_FIND_ROOT_PATH /usr/i686-w64-mingw32)
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_CROSSCOMPILING_EMULATOR wine)
+# Windows test programs of the 32-bit build run under Wine's 32-bit loader, through a wrapper that
+# tells why a program died before its first line (see scripts/wine_start.sh).
+set(TALV_WINE_LOADER wine)
+set(CMAKE_CROSSCOMPILING_EMULATOR bash ${CMAKE_CURRENT_LIST_DIR}/../scripts/wine_start.sh ${TALV_WINE_LOADER})

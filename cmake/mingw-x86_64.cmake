@@ -14,4 +14,6 @@ find_program(TALV_WINE64 NAMES wine64 PATHS /usr/lib/wine /usr/lib64/wine)
 if(NOT TALV_WINE64)
   set(TALV_WINE64 /usr/lib/wine/wine64)
 endif()
-set(CMAKE_CROSSCOMPILING_EMULATOR ${TALV_WINE64})
+set(TALV_WINE_LOADER ${TALV_WINE64})
+# Through a wrapper that tells why a program died before its first line (see scripts/wine_start.sh).
+set(CMAKE_CROSSCOMPILING_EMULATOR bash ${CMAKE_CURRENT_LIST_DIR}/../scripts/wine_start.sh ${TALV_WINE_LOADER})

@@ -26,6 +26,12 @@ run_ctest() {  # run_ctest BUILD [ctest args]
   local dir=$1; shift
   (cd "build/$dir" && ctest --output-on-failure --timeout 300 -j "${TALV_JOBS:-$(nproc)}" "$@")
 }
+run_wine_ctest() {  # run_wine_ctest BUILD: run_ctest, then the test programs Wine failed to start
+  local rc=0
+  run_ctest "$1" || rc=1
+  wine_notes
+  return "$rc"
+}
 
 step "build native" bash scripts/build.sh native
 step "test native" run_ctest native
@@ -41,11 +47,11 @@ step "package" env TALV_PACKAGE_NO_BUILD=1 bash scripts/package.sh
 if [ "$WINE_OK" = 1 ]; then
   wine_prefix 64
   wine_warm_audio 64 build/win64/bin/talv_audio_tests.exe
-  step "test win64 under wine" run_ctest win64
+  step "test win64 under wine" run_wine_ctest win64
   if [ "$WINE32_OK" = 1 ]; then
     wine_prefix 32
     wine_warm_audio 32 build/win32/bin/talv_audio_tests.exe
-    step "test win32 under wine" run_ctest win32
+    step "test win32 under wine" run_wine_ctest win32
   else
     echo "=================================================================================="
     echo "=== win32 tests NOT RUN: $WINE32_WHY"

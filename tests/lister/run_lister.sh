@@ -1,12 +1,14 @@
 #!/bin/sh
-# run_lister.sh [--dpi N] LOADER PROGRAM [ARGS...]: runs the lister tests under Wine in a copy of the
+# run_lister.sh [--dpi N] LOADER COMMAND...: runs the lister tests (COMMAND) under Wine in a copy of the
 # present Wine prefix (its own wineserver and desktop, so the shipped pipe name and the display are its
 # own), on a virtual X display with 24-bit colour; with --dpi the copy's screen has that many dots per
-# inch. Everything Wine runs here runs on that display, or its desktop would start without one.
+# inch; LOADER is Wine's loader that readies the copy. Everything Wine runs here runs on that display, or
+# its desktop would start without one.
 set -eu
 if [ "${1:-}" = "--inner" ]; then
   shift
   loader=$1
+  shift
   # The copy draws on the X display (a prefix made without one may name Wine's null driver).
   "$loader" reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d x11 /f >/dev/null 2>&1 </dev/null || true
   if [ -n "${TALV_EXPECT_DPI:-}" ]; then
